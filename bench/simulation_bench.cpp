@@ -1,0 +1,57 @@
+// Time per trial of the simulation beside the least its platform calls cost.
+#include "simulation/coincidences.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+constexpr std::int32_t trials = 100000;
+
+// Reports the time of one trial rather than of a whole batch.
+void count_trials(benchmark::State &state) {
+  state.counters["per_trial"] =
+      benchmark::Counter(trials, benchmark::Counter::kIsIterationInvariantRate |
+                                     benchmark::Counter::kInvert);
+}
+
+void simulation(benchmark::State &state, zenith_law law) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(simulate_coincidences(10.0, trials, law));
+  }
+  count_trials(state);
+}
+
+// The floor: per trial only the platform calls that a trial must make (four
+// rand, pow for the cos^2 law, sqrt, sin and cos), their results summed. The
+// arguments are scaled onto the ranges a trial gives them, since the cost of
+// pow, sin and cos depends on their arguments.
+void platform_floor(benchmark::State &state, zenith_law law) {
+  constexpr double to_unit = 1.0 / 2147483647.0;
+  constexpr double to_angle = 6.283185308 / 2147483647.0;
+  for (auto _ : state) {
+    double sum = 0.0;
+    for (std::int32_t i = 0; i < trials; ++i) {
+      const double a = std::rand(), b = std::rand();
+      double c = std::rand() * to_unit;
+      const double phi = std::rand() * to_angle;
+      if (law == zenith_law::cos_squared) {
+        c = std::pow(c, 0.25);
+      }
+      sum += a + b + std::sqrt(c) + std::sin(phi) + std::cos(phi);
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  count_trials(state);
+}
+
+BENCHMARK_CAPTURE(simulation, cos_squared, zenith_law::cos_squared);
+BENCHMARK_CAPTURE(platform_floor, cos_squared, zenith_law::cos_squared);
+BENCHMARK_CAPTURE(simulation, isotropic, zenith_law::isotropic);
+BENCHMARK_CAPTURE(platform_floor, isotropic, zenith_law::isotropic);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,8 @@
+// velmora: geometric efficiency of the paddle telescope for muons whose
+// zenith angles follow the cos^2 law.
+#include "programs/dialogue.h"
+
+int main() {
+  run_dialogue(zenith_law::cos_squared);
+  return 0;
+}

@@ -1,0 +1,58 @@
+#include "simulation/coincidences.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// Paddle footprint in cm: width along x, length along y.
+constexpr double paddle_width_cm = 10.0;
+constexpr double paddle_length_cm = 31.0;
+
+// The azimuth factor and the rand() divisor are part of the defined results:
+// published counts were made with exactly these, so they are not replaced by
+// full-precision 2*pi or RAND_MAX.
+constexpr double azimuth_factor = 6.283185308;
+constexpr double rand_divisor = 2147483647.0;
+
+// Cosine of the zenith angle from one uniform variate under `law`.
+double zenith_cosine(zenith_law law, double u) {
+  if (law == zenith_law::cos_squared) {
+    // Inverse of the cumulative c^4 of the density 4c^3 on [0, 1].
+    return std::pow(u, 0.25);
+  }
+  return 1.0 - (u + u);
+}
+
+// Whether a landing point lies on the lower paddle. Lower edges belong to it,
+// upper edges do not; infinities and NaN fail every comparison.
+bool on_paddle(double x, double y) {
+  return x >= 0.0 && x < paddle_width_cm && y >= 0.0 && y < paddle_length_cm;
+}
+
+} // namespace
+
+double draw_uniform() {
+  return static_cast<double>(std::rand()) / rand_divisor;
+}
+
+std::int32_t simulate_coincidences(double distance_cm, std::int32_t muons,
+                                   zenith_law law) {
+  std::int32_t coincidences = 0;
+  // Counting the trials done, rather than 1..n inclusive, keeps the counter
+  // within range even for the largest count.
+  for (std::int32_t done = 0; done < muons; ++done) {
+    // One statement per draw: the order of the four draws is fixed.
+    const double x = draw_uniform() * paddle_width_cm;
+    const double y = draw_uniform() * paddle_length_cm;
+    const double c = zenith_cosine(law, draw_uniform());
+    // tan(theta) carrying the sign of c; +inf for c = 0.
+    const double t = std::sqrt(1.0 - c * c) / c;
+    const double phi = draw_uniform() * azimuth_factor;
+    const double r = distance_cm * t;
+    if (on_paddle(std::cos(phi) * r + x, std::sin(phi) * r + y)) {
+      ++coincidences;
+    }
+  }
+  return coincidences;
+}

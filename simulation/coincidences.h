@@ -1,0 +1,20 @@
+// Monte Carlo of cosmic-ray muons crossing two stacked scintillator paddles.
+#pragma once
+
+#include <cstdint>
+
+// How a muon's zenith angle is drawn; each program fixes its own.
+enum class zenith_law {
+  cos_squared, // intensity ~ cos^2(theta), as seen by a horizontal paddle
+  isotropic,   // directions uniform over the whole sphere
+};
+
+// The next value of the platform's rand(), scaled onto [0, 1], both ends
+// included.
+double draw_uniform();
+
+// Throws `muons` tracks through the upper paddle and returns how many of them
+// also cross the lower one, `distance_cm` below it. A count of 0 or less
+// throws none. Takes exactly four draws per track.
+std::int32_t simulate_coincidences(double distance_cm, std::int32_t muons,
+                                   zenith_law law);

@@ -1,0 +1,39 @@
+// Runs a built program behind pipes, the way a script or a terminal would.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+struct child_process {
+  pid_t pid;
+  int in;  // the child's standard input, ours to write
+  int out; // its standard output
+  int err; // its standard error
+};
+
+struct child_result {
+  bool timed_out; // killed at the deadline
+  int status;     // exit status, or -1 if it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Starts `path` with no arguments and LC_ALL=C.
+child_process start_child(const char *path);
+
+// Reads the child's standard output into `out` until it ends with `suffix`;
+// false if the output ends or `timeout_ms` passes first.
+bool read_until(child_process &child, std::string &out,
+                const std::string &suffix, int timeout_ms);
+
+// Writes all of `text` to the child's standard input.
+void write_input(child_process &child, const std::string &text);
+
+// Feeds `input`, closes standard input, collects both outputs until the child
+// exits, and kills it if it is still running after `timeout_ms`.
+child_result finish_child(child_process &child, const std::string &input,
+                          int timeout_ms);
+
+// start_child and finish_child in one call.
+child_result run_program(const char *path, const std::string &input,
+                         int timeout_ms);

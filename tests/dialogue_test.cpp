@@ -1,0 +1,211 @@
+// End-to-end tests of both programs, run behind pipes as a script runs them.
+#include "child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const char *const velmora = VELMORA_PATH;
+const char *const velmorauni = VELMORAUNI_PATH;
+
+constexpr int timeout_ms = 20000;
+
+// Everything a run writes before its result: banner and both prompts.
+const std::string before_result =
+    "\n PROGRAM THAT CALCULATES THE GEOMETRIC EFFICIENCY"
+    "\n   FOR A FIXED DISTANCE BETWEEN SCINTILLATORS"
+    "\n\t   (SCINTILLATORS DIMENSIONS: 10x31 cm2)\n"
+    "\n Distance between scintillators in cm: "
+    " Number of muons to simulate: ";
+
+std::string transcript(const char *coincidences, const char *efficiency) {
+  return before_result + "\n Number of coicidences = " + coincidences +
+         "\n Geometric Efficiency  = " + efficiency + "\n\n";
+}
+
+std::string digits(char first, size_t count) {
+  return first + std::string(count - 1, '0');
+}
+
+enum class outcome {
+  transcript, // exit 0, exactly this standard output, silent standard error
+  refused,    // exit 1, this text on standard error, no result line
+  survives,   // either of the two, whichever the input leads to
+};
+
+struct dialogue_case {
+  const char *name;
+  const char *program;
+  std::string input;
+  outcome expected;
+  std::string text; // standard output, or what standard error must say
+};
+
+// How many of the two result lines the output holds.
+int result_lines(const std::string &out) {
+  return (out.find("\n Number of coicidences = ") != std::string::npos) +
+         (out.find("\n Geometric Efficiency  = ") != std::string::npos);
+}
+
+// The pinned counts were cross-checked against an independent rewrite of the
+// trial in Python that calls the same libc rand() and libm pow, sqrt, sin and
+// cos through ctypes; they also agree with the analytic acceptance (0.6994
+// for the cos^2 law at 5 cm) within binomial error. A change in the order of
+// the draws or in the arithmetic of a trial shows here at once.
+const dialogue_case cases[] = {
+    {"velmora_full_transcript", velmora, "5\n100000\n", outcome::transcript,
+     "\n PROGRAM THAT CALCULATES THE GEOMETRIC EFFICIENCY\n   FOR A FIXED "
+     "DISTANCE BETWEEN SCINTILLATORS\n\t   (SCINTILLATORS DIMENSIONS: 10x31 "
+     "cm2)\n\n Distance between scintillators in cm:  Number of muons to "
+     "simulate: \n Number of coicidences = 69921\n Geometric Efficiency  = "
+     "0.699\n\n"},
+    {"velmorauni_full_transcript", velmorauni, "5\n100000\n",
+     outcome::transcript,
+     "\n PROGRAM THAT CALCULATES THE GEOMETRIC EFFICIENCY\n   FOR A FIXED "
+     "DISTANCE BETWEEN SCINTILLATORS\n\t   (SCINTILLATORS DIMENSIONS: 10x31 "
+     "cm2)\n\n Distance between scintillators in cm:  Number of muons to "
+     "simulate: \n Number of coicidences = 37198\n Geometric Efficiency  = "
+     "0.372\n\n"},
+    {"velmora_pinned_far", velmora, "40\n10000\n", outcome::transcript,
+     transcript("945", "0.095")},
+    {"velmorauni_pinned_far", velmorauni, "40\n10000\n", outcome::transcript,
+     transcript("284", "0.028")},
+    {"velmorauni_pinned_near", velmorauni, "5\n1000\n", outcome::transcript,
+     transcript("358", "0.358")},
+    // 0/0 is written the way glibc writes the NaN that x86 division yields.
+    {"count_zero", velmora, "5\n0\n", outcome::transcript,
+     transcript("0", "-nan")},
+    {"count_negative", velmorauni, "5\n-7\n", outcome::transcript,
+     transcript("0", "-0.000")},
+    {"count_smallest", velmora, "5\n-2147483648\n", outcome::transcript,
+     transcript("0", "-0.000")},
+    {"count_one", velmora, "10\n1\n", outcome::transcript,
+     transcript("1", "1.000")},
+    {"velmora_distance_zero", velmora, "0\n1000\n", outcome::transcript,
+     transcript("1000", "1.000")},
+    {"velmorauni_distance_zero", velmorauni, "0\n1000\n", outcome::transcript,
+     transcript("1000", "1.000")},
+    // Only the one character after the count is consumed; the rest is left.
+    {"count_with_trailing_text", velmora, "5\n1000 and more\nlines\n",
+     outcome::transcript, transcript("707", "0.707")},
+    {"crlf_line_ends", velmora, "5\r\n1000\r\n", outcome::transcript,
+     transcript("707", "0.707")},
+    {"last_line_without_newline", velmora, "5\n1000", outcome::transcript,
+     transcript("707", "0.707")},
+    {"distance_hexadecimal", velmora, "0x0p+0\n1000\n", outcome::transcript,
+     transcript("1000", "1.000")},
+    // Infinite or NaN distances put every landing point off the paddle.
+    {"distance_inf", velmora, "inf\n1000\n", outcome::transcript,
+     transcript("0", "0.000")},
+    {"distance_nan", velmorauni, "nan\n1000\n", outcome::transcript,
+     transcript("0", "0.000")},
+    {"distance_overflows_to_inf", velmora, "1e999\n1000\n", outcome::transcript,
+     transcript("0", "0.000")},
+    {"distance_of_10000_digits", velmora, digits('1', 10000) + "\n1000\n",
+     outcome::transcript, transcript("0", "0.000")},
+    {"distance_negative", velmora, "-5\n1000\n", outcome::survives, ""},
+
+    {"empty_input", velmora, "", outcome::refused,
+     "could not read the distance between scintillators: the input ended"},
+    {"white_space_only", velmorauni, " \n\t \r\n", outcome::refused,
+     "could not read the distance between scintillators: the input ended"},
+    {"minus_alone", velmora, "-", outcome::refused,
+     "could not read the distance between scintillators"},
+    {"plus_alone", velmora, "+\n1000\n", outcome::refused,
+     "could not read the distance between scintillators: not a number"},
+    {"distance_is_a_word", velmora, "far\n1000\n", outcome::refused,
+     "could not read the distance between scintillators: \"far\" is not a "
+     "number"},
+    // Control bytes are masked so that they never reach the user's terminal.
+    {"binary_bytes", velmora, std::string("\x01\x1b[2J\xff\0\n", 8),
+     outcome::refused,
+     "could not read the distance between scintillators: \"?\?[2J??\" is "
+     "not a number"},
+    {"count_missing", velmora, "5\n", outcome::refused,
+     "could not read the number of muons to simulate: the input ended"},
+    {"count_is_a_long_word", velmorauni,
+     "5\nabcdefghijklmnopqrstuvwxyz0123456789\n", outcome::refused,
+     "could not read the number of muons to simulate: "
+     "\"abcdefghijklmnopqrstuvwx\" is not a number"},
+    // "%d" would wrap these into unrelated counts (3000000000 would run
+    // -1294967296 trials, -3000000000 would run 1294967296).
+    {"count_one_past_largest", velmora, "5\n2147483648\n", outcome::refused,
+     "out of range: the largest allowed count is 2147483647"},
+    {"count_one_below_smallest", velmora, "5\n-2147483649\n", outcome::refused,
+     "out of range: the largest allowed count is 2147483647"},
+    {"count_three_billion", velmorauni, "5\n3000000000\n", outcome::refused,
+     "out of range"},
+    {"count_minus_three_billion", velmora, "5\n-3000000000\n", outcome::refused,
+     "out of range"},
+    {"count_of_10000_digits", velmora, "5\n" + digits('9', 10000) + "\n",
+     outcome::refused, "out of range"},
+};
+
+class dialogue : public testing::TestWithParam<dialogue_case> {};
+
+TEST_P(dialogue, gives_the_documented_output) {
+  const dialogue_case &c = GetParam();
+  const child_result r = run_program(c.program, c.input, timeout_ms);
+  ASSERT_FALSE(r.timed_out);
+  const bool refused = r.status == 1;
+  switch (c.expected) {
+  case outcome::transcript:
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c.text);
+    EXPECT_EQ(r.err, "");
+    break;
+  case outcome::refused:
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
+    EXPECT_EQ(result_lines(r.out), 0) << r.out;
+    break;
+  case outcome::survives:
+    ASSERT_TRUE(r.status == 0 || refused) << r.status;
+    EXPECT_EQ(result_lines(r.out), refused ? 0 : 2) << r.out;
+    EXPECT_EQ(r.err.empty(), !refused) << r.err;
+    break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(table, dialogue, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<dialogue_case> &i) {
+                           return i.param.name;
+                         });
+
+// Guards against prompts left in the output buffer: with standard input
+// still open, each prompt must arrive before its answer is written.
+TEST(prompts, are_flushed_before_each_read) {
+  for (const char *program : {velmora, velmorauni}) {
+    child_process child = start_child(program);
+    std::string out;
+    ASSERT_TRUE(read_until(child, out, "in cm: ", timeout_ms)) << out;
+    write_input(child, "5\n");
+    ASSERT_TRUE(read_until(child, out, "to simulate: ", timeout_ms)) << out;
+    write_input(child, "10\n");
+    const child_result r = finish_child(child, "", timeout_ms);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(result_lines(r.out), 2) << r.out;
+  }
+}
+
+// The largest count runs every trial without the loop counter overflowing.
+// At distance 0 only the rare edge draws (rand() at its maximum for x or y,
+// or 0 for the cos^2 law's cosine) fail to count.
+TEST(largest_count, runs_every_trial) {
+  const child_result r =
+      run_program(velmora, "0\n2147483647\n", 3 * 3600 * 1000);
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 0);
+  const std::string tag = "Number of coicidences = ";
+  const size_t at = r.out.find(tag);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const long long count = std::stoll(r.out.substr(at + tag.size()));
+  EXPECT_LE(count, 2147483647LL);
+  EXPECT_GE(count, 2147483647LL - 50);
+  EXPECT_NE(r.out.find("Geometric Efficiency  = 1.000\n\n"), std::string::npos)
+      << r.out;
+}
+
+} // namespace
