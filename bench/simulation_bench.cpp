@@ -18,7 +18,7 @@ void count_trials(benchmark::State &state) {
 }
 
 void simulation(benchmark::State &state, zenith_law law) {
-  for (auto _ : state) {
+  for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
     benchmark::DoNotOptimize(simulate_coincidences(10.0, trials, law));
   }
   count_trials(state);
@@ -31,7 +31,7 @@ void simulation(benchmark::State &state, zenith_law law) {
 void platform_floor(benchmark::State &state, zenith_law law) {
   constexpr double to_unit = 1.0 / 2147483647.0;
   constexpr double to_angle = 6.283185308 / 2147483647.0;
-  for (auto _ : state) {
+  for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
     double sum = 0.0;
     for (std::int32_t i = 0; i < trials; ++i) {
       const double a = std::rand(), b = std::rand();

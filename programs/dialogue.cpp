@@ -32,7 +32,9 @@ int quote_next_word(char (&quoted)[quoted_max + 1]) {
 [[noreturn]] void refuse_unread(const char *what) {
   char reason[quoted_max + 32] = "the input ended";
   char quoted[quoted_max + 1];
-  if (!std::feof(stdin) && !std::ferror(stdin)) {
+  if (std::ferror(stdin)) {
+    std::snprintf(reason, sizeof reason, "the input could not be read");
+  } else if (!std::feof(stdin)) {
     if (quote_next_word(quoted) == 0) {
       // A lone sign, say, with the line end straight after it.
       std::snprintf(reason, sizeof reason, "not a number");

@@ -40,7 +40,7 @@ void close_fd(int &fd) {
 
 } // namespace
 
-child_process start_child(const char *path) {
+child_process start_child(const char *path, const char *stdin_file) {
   // A child that exits before reading all its input must not kill the test.
   std::signal(SIGPIPE, SIG_IGN);
   int in[2], out[2], err[2];
@@ -53,7 +53,7 @@ child_process start_child(const char *path) {
     throw std::runtime_error("fork failed");
   }
   if (pid == 0) {
-    dup2(in[0], 0);
+    dup2(stdin_file ? open(stdin_file, O_RDONLY) : in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
     setenv("LC_ALL", "C", 1);
@@ -142,7 +142,7 @@ child_result finish_child(child_process &child, const std::string &input,
 }
 
 child_result run_program(const char *path, const std::string &input,
-                         int timeout_ms) {
-  child_process child = start_child(path);
+                         int timeout_ms, const char *stdin_file) {
+  child_process child = start_child(path, stdin_file);
   return finish_child(child, input, timeout_ms);
 }

@@ -18,8 +18,9 @@ struct child_result {
   std::string err;
 };
 
-// Starts `path` with no arguments and LC_ALL=C.
-child_process start_child(const char *path);
+// Starts `path` with no arguments and LC_ALL=C. Its standard input is a pipe,
+// or the file `stdin_file` when one is named.
+child_process start_child(const char *path, const char *stdin_file = nullptr);
 
 // Reads the child's standard output into `out` until it ends with `suffix`;
 // false if the output ends or `timeout_ms` passes first.
@@ -36,4 +37,4 @@ child_result finish_child(child_process &child, const std::string &input,
 
 // start_child and finish_child in one call.
 child_result run_program(const char *path, const std::string &input,
-                         int timeout_ms);
+                         int timeout_ms, const char *stdin_file = nullptr);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -42,6 +43,11 @@ struct dialogue_case {
   outcome expected;
   std::string text; // standard output, or what standard error must say
 };
+
+// Names a failing row by its name rather than by its bytes.
+void PrintTo(const dialogue_case &c, std::ostream *os) {
+  *os << c.name;
+}
 
 // How many of the two result lines the output holds.
 int result_lines(const std::string &out) {
@@ -123,6 +129,9 @@ const dialogue_case cases[] = {
      outcome::refused,
      "could not read the distance between scintillators: \"?\?[2J??\" is "
      "not a number"},
+    {"count_is_a_word_at_the_end", velmora, "5\nmany", outcome::refused,
+     "could not read the number of muons to simulate: \"many\" is not a "
+     "number"},
     {"count_missing", velmora, "5\n", outcome::refused,
      "could not read the number of muons to simulate: the input ended"},
     {"count_is_a_long_word", velmorauni,
@@ -158,7 +167,9 @@ TEST_P(dialogue, gives_the_documented_output) {
     break;
   case outcome::refused:
     EXPECT_EQ(r.status, 1);
+    // One line of our own; a sanitizer's report would make more.
     EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     EXPECT_EQ(result_lines(r.out), 0) << r.out;
     break;
   case outcome::survives:
@@ -173,6 +184,15 @@ INSTANTIATE_TEST_SUITE_P(table, dialogue, testing::ValuesIn(cases),
                          [](const testing::TestParamInfo<dialogue_case> &i) {
                            return i.param.name;
                          });
+
+// A read error (here: standard input is a directory) is not taken for the
+// end of the input.
+TEST(input, that_cannot_be_read_is_refused) {
+  const child_result r = run_program(velmorauni, "", timeout_ms, "/");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "velmorauni: could not read the distance between "
+                   "scintillators: the input could not be read\n");
+}
 
 // Guards against prompts left in the output buffer: with standard input
 // still open, each prompt must arrive before its answer is written.
