@@ -30,11 +30,10 @@ bool read_until(child_process &child, std::string &out,
 // Writes all of `text` to the child's standard input.
 void write_input(child_process &child, const std::string &text);
 
-// Feeds `input`, closes standard input, collects both outputs until the child
-// exits, and kills it if it is still running after `timeout_ms`.
-child_result finish_child(child_process &child, const std::string &input,
-                          int timeout_ms);
+// Closes the child's standard input, collects both outputs until it exits,
+// and kills it if it is still running after `timeout_ms`.
+child_result finish_child(child_process &child, int timeout_ms);
 
-// start_child and finish_child in one call.
+// start_child, write_input and finish_child in one call.
 child_result run_program(const char *path, const std::string &input,
                          int timeout_ms, const char *stdin_file = nullptr);
