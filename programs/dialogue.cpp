@@ -1,7 +1,7 @@
 #include "programs/dialogue.h"
 
 #include <cctype>
-#include <cerrno>
+#include <cerrno> // program_invocation_short_name
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

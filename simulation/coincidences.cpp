@@ -46,9 +46,9 @@ std::int32_t simulate_coincidences(double distance_cm, std::int32_t muons,
   // Counting the trials done, rather than 1..n inclusive, keeps the counter
   // within range even for the largest count.
   for (std::int32_t done = 0; done < muons; ++done) {
-    // One statement per draw keeps their order fixed. All four come before
-    // any arithmetic: rand() takes a lock, and the locked instruction would
-    // otherwise wait on the long pow-sqrt-divide chain of the previous step.
+    // One statement per draw keeps their order fixed. Drawing all four
+    // before any arithmetic measured about a tenth faster: the long
+    // pow-sqrt-divide chain then no longer sits between generator calls.
     const double u1 = draw_uniform();
     const double u2 = draw_uniform();
     const double u3 = draw_uniform();
