@@ -30,16 +30,18 @@ int quote_next_word(char (&quoted)[quoted_max + 1]) {
 // Says on standard error why `what` could not be read and ends the process;
 // nothing is simulated from a value that was never set.
 [[noreturn]] void refuse_unread(const char *what) {
-  char reason[quoted_max + 32] = "the input ended";
-  char quoted[quoted_max + 1];
+  const char *reason = "the input ended";
+  char not_a_number[quoted_max + 24];
   if (std::ferror(stdin)) {
-    std::snprintf(reason, sizeof reason, "the input could not be read");
+    reason = "the input could not be read";
   } else if (!std::feof(stdin)) {
-    if (quote_next_word(quoted) == 0) {
-      // A lone sign, say, with the line end straight after it.
-      std::snprintf(reason, sizeof reason, "not a number");
-    } else {
-      std::snprintf(reason, sizeof reason, "\"%s\" is not a number", quoted);
+    // An empty word: a lone sign, say, with the line end straight after it.
+    reason = "not a number";
+    char quoted[quoted_max + 1];
+    if (quote_next_word(quoted) > 0) {
+      std::snprintf(not_a_number, sizeof not_a_number, "\"%s\" is not a number",
+                    quoted);
+      reason = not_a_number;
     }
   }
   std::fprintf(stderr, "%s: could not read %s: %s\n",
