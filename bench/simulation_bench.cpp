@@ -24,6 +24,21 @@ void simulation(benchmark::State &state, zenith_law law) {
   count_trials(state);
 }
 
+// A whole efficiency curve, 0 to 100 cm in steps of 2, per track: the cost
+// to set beside one run of `simulation` at a single distance.
+void curve(benchmark::State &state, zenith_law law) {
+  double distances[51];
+  for (int k = 0; k < 51; ++k) {
+    distances[k] = 2.0 * k;
+  }
+  std::int32_t coincidences[51] = {};
+  for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
+    simulate_curve(distances, 51, trials, law, coincidences);
+    benchmark::DoNotOptimize(coincidences);
+  }
+  count_trials(state);
+}
+
 // The floor: per trial only the platform calls that a trial must make (four
 // rand, pow for the cos^2 law, sqrt, sin and cos), their results summed. The
 // arguments are scaled onto the ranges a trial gives them, since the cost of
@@ -49,8 +64,10 @@ void platform_floor(benchmark::State &state, zenith_law law) {
 
 BENCHMARK_CAPTURE(simulation, cos_squared, zenith_law::cos_squared);
 BENCHMARK_CAPTURE(platform_floor, cos_squared, zenith_law::cos_squared);
+BENCHMARK_CAPTURE(curve, cos_squared, zenith_law::cos_squared);
 BENCHMARK_CAPTURE(simulation, isotropic, zenith_law::isotropic);
 BENCHMARK_CAPTURE(platform_floor, isotropic, zenith_law::isotropic);
+BENCHMARK_CAPTURE(curve, isotropic, zenith_law::isotropic);
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // Monte Carlo of cosmic-ray muons crossing two stacked scintillator paddles.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // How a muon's zenith angle is drawn; each program fixes its own.
@@ -18,3 +19,12 @@ double draw_uniform();
 // throws none. Takes exactly four draws per track.
 std::int32_t simulate_coincidences(double distance_cm, std::int32_t muons,
                                    zenith_law law);
+
+// Throws `muons` tracks exactly as simulate_coincidences does and tests each
+// against all `count` distances, adding the coincidences at distances_cm[k]
+// to coincidences[k]. Every distance sees the same tracks, so from the same
+// generator state each count equals that of a separate simulate_coincidences
+// call; calls in succession continue one stream of tracks.
+void simulate_curve(const double *distances_cm, std::size_t count,
+                    std::int32_t muons, zenith_law law,
+                    std::int32_t *coincidences);

@@ -40,7 +40,8 @@ void close_fd(int &fd) {
 
 } // namespace
 
-child_process start_child(const char *path, const char *stdin_file) {
+child_process start_child(const std::vector<std::string> &command,
+                          const char *stdin_file, output_to out_to) {
   // A child that exits before reading all its input must not kill the test.
   std::signal(SIGPIPE, SIG_IGN);
   int in[2], out[2], err[2];
@@ -53,11 +54,27 @@ child_process start_child(const char *path, const char *stdin_file) {
     throw std::runtime_error("fork failed");
   }
   if (pid == 0) {
+    std::vector<char *> argv;
+    argv.reserve(command.size() + 1);
+    for (const std::string &word : command) {
+      argv.push_back(const_cast<char *>(word.c_str()));
+    }
+    argv.push_back(nullptr);
     dup2(stdin_file ? open(stdin_file, O_RDONLY) : in[0], 0);
-    dup2(out[1], 1);
     dup2(err[1], 2);
+    switch (out_to) {
+    case output_to::pipe:
+      dup2(out[1], 1);
+      break;
+    case output_to::full_device:
+      dup2(open("/dev/full", O_WRONLY), 1);
+      break;
+    case output_to::closed:
+      close(1);
+      break;
+    }
     setenv("LC_ALL", "C", 1);
-    execl(path, path, static_cast<char *>(nullptr));
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(in[0]);
@@ -121,9 +138,10 @@ child_result finish_child(child_process &child, int timeout_ms) {
   return result;
 }
 
-child_result run_program(const char *path, const std::string &input,
-                         int timeout_ms, const char *stdin_file) {
-  child_process child = start_child(path, stdin_file);
+child_result run_program(const std::vector<std::string> &command,
+                         const std::string &input, int timeout_ms,
+                         const char *stdin_file, output_to out_to) {
+  child_process child = start_child(command, stdin_file, out_to);
   // Every input in the tests fits the pipe's buffer, so writing it all
   // before reading cannot deadlock.
   write_input(child, input);

@@ -3,6 +3,14 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
+
+// Where a child's standard output goes.
+enum class output_to {
+  pipe,        // back to the test
+  full_device, // /dev/full: every write fails with ENOSPC
+  closed,      // no descriptor 1 at all, as after >&-
+};
 
 struct child_process {
   pid_t pid;
@@ -18,9 +26,11 @@ struct child_result {
   std::string err;
 };
 
-// Starts `path` with no arguments and LC_ALL=C. Its standard input is a pipe,
-// or the file `stdin_file` when one is named.
-child_process start_child(const char *path, const char *stdin_file = nullptr);
+// Starts `command` (the program's path, then its arguments) with LC_ALL=C.
+// Its standard input is a pipe, or the file `stdin_file` when one is named.
+child_process start_child(const std::vector<std::string> &command,
+                          const char *stdin_file = nullptr,
+                          output_to out = output_to::pipe);
 
 // Reads the child's standard output into `out` until it ends with `suffix`;
 // false if the output ends or `timeout_ms` passes first.
@@ -35,5 +45,7 @@ void write_input(child_process &child, const std::string &text);
 child_result finish_child(child_process &child, int timeout_ms);
 
 // start_child, write_input and finish_child in one call.
-child_result run_program(const char *path, const std::string &input,
-                         int timeout_ms, const char *stdin_file = nullptr);
+child_result run_program(const std::vector<std::string> &command,
+                         const std::string &input, int timeout_ms,
+                         const char *stdin_file = nullptr,
+                         output_to out = output_to::pipe);

@@ -152,7 +152,7 @@ class dialogue : public testing::TestWithParam<dialogue_case> {};
 
 TEST_P(dialogue, gives_the_documented_output) {
   const dialogue_case &c = GetParam();
-  const child_result r = run_program(c.program, c.input, timeout_ms);
+  const child_result r = run_program({c.program}, c.input, timeout_ms);
   ASSERT_FALSE(r.timed_out);
   switch (c.expected) {
   case outcome::transcript:
@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(table, dialogue, testing::ValuesIn(cases),
 // A read error (here: standard input is a directory) is not taken for the
 // end of the input.
 TEST(input, that_cannot_be_read_is_refused) {
-  const child_result r = run_program(velmorauni, "", timeout_ms, "/");
+  const child_result r = run_program({velmorauni}, "", timeout_ms, "/");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "velmorauni: could not read the distance between "
                    "scintillators: the input could not be read\n");
@@ -188,7 +188,7 @@ TEST(input, that_cannot_be_read_is_refused) {
 // still open, each prompt must arrive before its answer is written.
 TEST(prompts, are_flushed_before_each_read) {
   for (const char *program : {velmora, velmorauni}) {
-    child_process child = start_child(program);
+    child_process child = start_child({program});
     std::string out;
     ASSERT_TRUE(read_until(child, out, "in cm: ", timeout_ms)) << out;
     write_input(child, "5\n");
@@ -205,7 +205,7 @@ TEST(prompts, are_flushed_before_each_read) {
 // or 0 for the cos^2 law's cosine) fail to count.
 TEST(largest_count, runs_every_trial) {
   const child_result r =
-      run_program(velmora, "0\n2147483647\n", 3 * 3600 * 1000);
+      run_program({velmora}, "0\n2147483647\n", 3 * 3600 * 1000);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, 0);
   const std::string tag = "Number of coicidences = ";

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -41,6 +42,27 @@ TEST(simulation, takes_four_draws_per_trial) {
     const std::int32_t hits = simulate_coincidences(10.0, c.muons, c.law);
     EXPECT_EQ(std::rand(), expected_next) << "muons " << c.muons;
     EXPECT_TRUE(hits >= 0 && hits <= std::max(c.muons, 0)) << hits;
+  }
+}
+
+// Guards against a curve whose arithmetic or draws drift from the single
+// run's: from the same generator state, every distance of one pass must count
+// exactly what a separate run at that distance counts, even where the
+// landing point is infinite or NaN.
+TEST(simulate_curve, counts_what_separate_runs_count) {
+  constexpr std::int32_t muons = 20000;
+  const double distances[] = {0.0, -7.5, 3.0, 40.0, HUGE_VAL, std::nan("")};
+  constexpr std::size_t count = std::size(distances);
+  for (const zenith_law law :
+       {zenith_law::cos_squared, zenith_law::isotropic}) {
+    std::int32_t curve[count] = {};
+    std::srand(1); // NOLINT(cert-msc32-c,cert-msc51-cpp)
+    simulate_curve(distances, count, muons, law, curve);
+    for (std::size_t k = 0; k < count; ++k) {
+      std::srand(1); // NOLINT(cert-msc32-c,cert-msc51-cpp)
+      EXPECT_EQ(curve[k], simulate_coincidences(distances[k], muons, law))
+          << "distance " << distances[k];
+    }
   }
 }
 
