@@ -1,4 +1,5 @@
 #include "programs/dialogue.h"
+#include "programs/output.h"
 
 #include <cctype>
 #include <cerrno> // program_invocation_short_name
@@ -50,9 +51,10 @@ int quote_next_word(char (&quoted)[quoted_max + 1]) {
 }
 
 // Writes a prompt and makes it visible before the program waits for input.
+// Output that cannot be written ends the run here, before any simulating.
 void prompt(const char *text) {
   std::printf("%s", text);
-  std::fflush(stdout);
+  flush_or_exit("the prompt");
 }
 
 // Reads the distance with "%lf": any value that converts is used as typed.
@@ -104,4 +106,5 @@ void run_dialogue(zenith_law law) {
 
   std::printf("\n Number of coicidences = %d", coincidences);
   std::printf("\n Geometric Efficiency  = %3.3lf\n\n", efficiency);
+  flush_or_exit("the result");
 }

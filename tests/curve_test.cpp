@@ -1,5 +1,6 @@
-// End-to-end tests of velmora-curve: its rows against the programs
-// themselves, and its refusals.
+// End-to-end tests of velmora-curve and velmora-plot: the curve's rows
+// against the programs themselves, and what each command writes, refuses and
+// reports.
 #include "child_process.h"
 
 #include <gtest/gtest.h>
@@ -68,99 +69,116 @@ TEST(curve, rows_are_what_the_programs_print) {
   }
 }
 
-struct curve_case {
+struct command_case {
   const char *name;
-  std::vector<std::string> arguments;
-  std::string err_start; // how standard error begins
-  // The whole of standard output. The initialiser lets refusals leave it out
-  // without clang's missing-field warning.
+  std::vector<std::string> command; // program, then arguments
+  std::string err_start;            // how standard error begins
+  // How standard output begins; nothing may follow a failure. The initialiser
+  // lets refusals leave it out without clang's missing-field warning.
   std::string out{}; // NOLINT(readability-redundant-string-init)
   int status = 2;    // a refusal unless the row says otherwise
   output_to out_to = output_to::pipe;
 };
 
-void PrintTo(const curve_case &c, std::ostream *os) {
+void PrintTo(const command_case &c, std::ostream *os) {
   *os << c.name;
 }
 
-const std::string usage = "usage: velmora-curve ";
+const std::string plot = VELMORA_PLOT_PATH;
+const std::string figures_csv = VELMORA_SOURCE_DIR "/docs/efficiency.csv";
 
 // clang-format off
-const curve_case cases[] = {
+const command_case cases[] = {
     // At distance 0 every cos^2 track counts: the rate is the whole flux
     // through the 310 cm^2 paddle.
-    {"rate_at_distance_0", {"--law", "cos_squared", "--muons", "1000", "0"}, "",
+    {"rate_at_distance_0", {curve, "--law", "cos_squared", "--muons", "1000", "0"}, "",
      std::string(header) + "cos_squared,0,1000,1000,1.000000,0,310\n", 0},
     {"rate_scales_with_the_flux",
-     {"--law=cos_squared", "--muons=1000", "--flux=0.25", "0"}, "",
+     {curve, "--law=cos_squared", "--muons=1000", "--flux=0.25", "0"}, "",
      std::string(header) + "cos_squared,0,1000,1000,1.000000,0,77.5\n", 0},
     // A range must give the distances a user types: 0.3, not
     // 0.30000000000000004.
-    {"range_in_tenths", {"--law", "isotropic", "--muons", "1", "--",
+    {"range_in_tenths", {curve, "--law", "isotropic", "--muons", "1", "--",
                          "-0.1:0.35:0.1"}, "",
      std::string(header) + "isotropic,-0.1,1,1,1.000000,0,\n"
                            "isotropic,0,1,1,1.000000,0,\n"
                            "isotropic,0.1,1,1,1.000000,0,\n"
                            "isotropic,0.2,1,1,1.000000,0,\n"
                            "isotropic,0.3,1,1,1.000000,0,\n", 0},
-    {"help", {"--help"}, "", "", 0},
+    {"help", {curve, "--help"}, "", "usage: velmora-curve ", 0},
+    {"version", {curve, "--version"}, "", "velmora-curve " VELMORA_VERSION "\n",
+     0},
 
-    {"no_distances", {"--muons", "10"}, "velmora-curve: no distances"},
-    {"unknown_option", {"--lwa", "both", "5"},
+    {"no_distances", {curve, "--muons", "10"}, "velmora-curve: no distances"},
+    {"unknown_option", {curve, "--lwa", "both", "5"},
      "velmora-curve: unknown option '--lwa'"},
-    {"negative_distance_without_dashes", {"-10"},
+    {"negative_distance_without_dashes", {curve, "-10"},
      "velmora-curve: unknown option '-1' (put -- before"},
-    {"option_without_value", {"5", "--muons"},
+    {"option_without_value", {curve, "5", "--muons"},
      "velmora-curve: option '--muons' needs a value"},
-    {"unknown_law", {"--law", "cos2", "5"}, "velmora-curve: law 'cos2'"},
-    {"distance_is_a_word", {"5,far"}, "velmora-curve: distance 'far'"},
-    {"distance_with_unit", {"5cm"}, "velmora-curve: distance '5cm'"},
-    {"distance_empty", {""}, "velmora-curve: distance list '' has"},
-    {"list_with_empty_entry", {"5,,10"},
+    {"unknown_law", {curve, "--law", "cos2", "5"}, "velmora-curve: law 'cos2'"},
+    {"distance_is_a_word", {curve, "5,far"}, "velmora-curve: distance 'far'"},
+    {"distance_with_unit", {curve, "5cm"}, "velmora-curve: distance '5cm'"},
+    {"distance_empty", {curve, ""}, "velmora-curve: distance list '' has"},
+    {"list_with_empty_entry", {curve, "5,,10"},
      "velmora-curve: distance list '5,,10' has an empty entry"},
-    {"range_of_two", {"0:10"}, "velmora-curve: range '0:10' is not"},
-    {"range_step_0", {"0:10:0"}, "velmora-curve: range '0:10:0' has a STEP of 0"},
-    {"range_step_away", {"10:0:1"},
+    {"range_of_two", {curve, "0:10"}, "velmora-curve: range '0:10' is not"},
+    {"range_step_0", {curve, "0:10:0"}, "velmora-curve: range '0:10:0' has a STEP of 0"},
+    {"range_step_away", {curve, "10:0:1"},
      "velmora-curve: range '10:0:1' has a STEP that leads away"},
-    {"range_not_finite", {"0:inf:1"}, "velmora-curve: range '0:inf:1'"},
-    {"range_too_long", {"0:100000:1"},
+    {"range_not_finite", {curve, "0:inf:1"}, "velmora-curve: range '0:inf:1'"},
+    {"range_too_long", {curve, "0:100000:1"},
      "velmora-curve: range '0:100000:1' gives more"},
-    {"too_many_in_all", {"1:99999:1", "1,2"}, "velmora-curve: '1,2' brings"},
-    {"muons_0", {"--muons", "0", "5"}, "velmora-curve: muon count '0'"},
-    {"muons_negative", {"--muons=-5", "5"}, "velmora-curve: muon count '-5'"},
-    {"muons_not_whole", {"--muons", "1e6", "5"},
+    {"too_many_in_all", {curve, "1:99999:1", "1,2"}, "velmora-curve: '1,2' brings"},
+    {"muons_0", {curve, "--muons", "0", "5"}, "velmora-curve: muon count '0'"},
+    {"muons_negative", {curve, "--muons=-5", "5"}, "velmora-curve: muon count '-5'"},
+    {"muons_not_whole", {curve, "--muons", "1e6", "5"},
      "velmora-curve: muon count '1e6'"},
-    {"muons_too_many", {"--muons", "2147483648", "5"},
+    {"muons_too_many", {curve, "--muons", "2147483648", "5"},
      "velmora-curve: muon count '2147483648'"},
-    {"flux_negative", {"--flux", "-1", "5"}, "velmora-curve: flux '-1'"},
-    {"flux_a_word", {"--flux", "high", "5"}, "velmora-curve: flux 'high'"},
+    {"flux_negative", {curve, "--flux", "-1", "5"}, "velmora-curve: flux '-1'"},
+    {"flux_a_word", {curve, "--flux", "high", "5"}, "velmora-curve: flux 'high'"},
+
+    // A result that never reached its reader is no success.
+    {"curve_to_a_full_device", {curve, "--muons", "10", "5"},
+     "velmora-curve: could not write the curve: No space left on device", "",
+     1, output_to::full_device},
+    {"curve_output_closed", {curve, "--muons", "10", "5"},
+     "velmora-curve: could not write the curve: Bad file descriptor", "", 1,
+     output_to::closed},
+    {"plot", {plot, figures_csv}, "", "<?xml", 0},
+    {"plot_to_a_full_device", {plot, figures_csv},
+     "velmora-plot: could not write the plot: No space left on device", "", 1,
+     output_to::full_device},
+    {"plot_output_closed", {plot, figures_csv},
+     "velmora-plot: could not write the plot: Bad file descriptor", "", 1,
+     output_to::closed},
+    {"plot_of_a_missing_file", {plot, "/nonexistent.csv"},
+     "velmora-plot: cannot read '/nonexistent.csv'"},
 };
 // clang-format on
 
-class curve_arguments : public testing::TestWithParam<curve_case> {};
+class commands : public testing::TestWithParam<command_case> {};
 
-TEST_P(curve_arguments, give_the_documented_result) {
-  const curve_case &c = GetParam();
-  std::vector<std::string> command{curve};
-  command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+TEST_P(commands, give_the_documented_result) {
+  const command_case &c = GetParam();
   const child_result r =
-      run_program(command, "", timeout_ms, nullptr, c.out_to);
+      run_program(c.command, "", timeout_ms, nullptr, c.out_to);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, c.status) << r.err;
   EXPECT_EQ(r.err.rfind(c.err_start, 0), 0U) << r.err;
+  EXPECT_EQ(r.out.rfind(c.out, 0), 0U) << r.out;
+  if (c.status != 0) {
+    EXPECT_EQ(r.out, "");
+  }
   if (c.status == 2) {
     // One line naming the bad text, then the usage.
-    EXPECT_EQ(r.err.find('\n') + 1, r.err.find(usage)) << r.err;
-  }
-  if (c.name == std::string("help")) {
-    EXPECT_EQ(r.out.rfind(usage, 0), 0U) << r.out;
-  } else {
-    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err.find('\n') + 1, r.err.find("usage: ")) << r.err;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(table, curve_arguments, testing::ValuesIn(cases),
-                         [](const testing::TestParamInfo<curve_case> &i) {
+INSTANTIATE_TEST_SUITE_P(table, commands, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<command_case> &i) {
                            return i.param.name;
                          });
 

@@ -41,6 +41,7 @@ struct dialogue_case {
   std::string input;
   outcome expected;
   std::string text; // standard output, or what standard error must say
+  output_to out_to = output_to::pipe;
 };
 
 // Names a failing row by its name rather than by its bytes.
@@ -146,13 +147,21 @@ const dialogue_case cases[] = {
      "out of range"},
     {"count_of_10000_digits", velmora, "5\n" + digits('9', 10000) + "\n",
      outcome::refused, "out of range"},
+    // A result that never reached its reader is no success.
+    {"output_to_a_full_device", velmora, "5\n100\n", outcome::refused,
+     "velmora: could not write the prompt: No space left on device",
+     output_to::full_device},
+    {"output_closed", velmorauni, "5\n100\n", outcome::refused,
+     "velmorauni: could not write the prompt: Bad file descriptor",
+     output_to::closed},
 };
 
 class dialogue : public testing::TestWithParam<dialogue_case> {};
 
 TEST_P(dialogue, gives_the_documented_output) {
   const dialogue_case &c = GetParam();
-  const child_result r = run_program({c.program}, c.input, timeout_ms);
+  const child_result r =
+      run_program({c.program}, c.input, timeout_ms, nullptr, c.out_to);
   ASSERT_FALSE(r.timed_out);
   switch (c.expected) {
   case outcome::transcript:
