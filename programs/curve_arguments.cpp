@@ -49,15 +49,14 @@ std::string quoted(const std::string &text) {
 
 // A distance is read as the programs read theirs: whatever "%lf" converts,
 // as long as it converts the whole text.
-bool read_number(const std::string &text, double &value) {
+bool read_number(const char *text, double &value) {
   int used = 0;
-  return std::sscanf(text.c_str(), "%lf%n", &value, &used) == 1 &&
-         static_cast<std::size_t>(used) == text.size();
+  return std::sscanf(text, "%lf%n", &value, &used) == 1 && text[used] == '\0';
 }
 
 double read_distance(const std::string &text) {
   double value = 0.0;
-  if (!read_number(text, value)) {
+  if (!read_number(text.c_str(), value)) {
     refuse("distance " + quoted(text) + " is not a number");
   }
   return value;
@@ -84,8 +83,10 @@ void add_range(const char *text, std::vector<double> &distances) {
   const double to = read_distance(parts[1]);
   const double step = read_distance(parts[2]);
   const double steps = (to - from) / step;
-  if (!std::isfinite(from) || !std::isfinite(to) || !std::isfinite(step)) {
-    refuse("range " + quoted(text) + " does not have finite ends and step");
+  for (const double end : {from, to, step}) {
+    if (!std::isfinite(end)) {
+      refuse("range " + quoted(text) + " does not have finite ends and step");
+    }
   }
   if (step == 0.0) {
     refuse("range " + quoted(text) + " has a STEP of 0");

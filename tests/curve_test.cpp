@@ -37,7 +37,8 @@ std::string row_of(const std::string &out, const std::string &law,
 // program's own, and the efficiency rounded to three places its own.
 TEST(curve, rows_are_what_the_programs_print) {
   const child_result r = run_program(
-      {curve, "--muons", "5000", "3,-4.5", "0x1.4p+5"}, "", timeout_ms);
+      {curve, "--law", "both", "--muons", "5000", "3,-4.5", "0x1.4p+5"}, "",
+      timeout_ms);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind(header, 0), 0U) << r.out;
   struct {
@@ -136,8 +137,13 @@ const command_case cases[] = {
      "velmora-curve: muon count '1e6'"},
     {"muons_too_many", {curve, "--muons", "2147483648", "5"},
      "velmora-curve: muon count '2147483648'"},
+    {"muons_beyond_64_bits", {curve, "--muons", "99999999999999999999", "5"},
+     "velmora-curve: muon count '99999999999999999999'"},
     {"flux_negative", {curve, "--flux", "-1", "5"}, "velmora-curve: flux '-1'"},
     {"flux_a_word", {curve, "--flux", "high", "5"}, "velmora-curve: flux 'high'"},
+    {"flux_with_unit", {curve, "--flux", "1/cm2", "5"},
+     "velmora-curve: flux '1/cm2'"},
+    {"flux_infinite", {curve, "--flux", "inf", "5"}, "velmora-curve: flux 'inf'"},
 
     // A result that never reached its reader is no success.
     {"curve_to_a_full_device", {curve, "--muons", "10", "5"},
@@ -166,6 +172,10 @@ TEST_P(commands, give_the_documented_result) {
       run_program(c.command, "", timeout_ms, nullptr, c.out_to);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, c.status) << r.err;
+  // A good run writes nothing else on standard error, progress included.
+  if (c.status == 0) {
+    EXPECT_EQ(r.err, c.err_start);
+  }
   EXPECT_EQ(r.err.rfind(c.err_start, 0), 0U) << r.err;
   EXPECT_EQ(r.out.rfind(c.out, 0), 0U) << r.out;
   if (c.status != 0) {

@@ -1,0 +1,47 @@
+#!/bin/sh
+# fresh-debian.sh
+# Runs README's two set-up commands as a new user would meet them: in a
+# freshly bootstrapped minimal Debian 12 root, with nothing installed beyond
+# the base system. Needs root and debootstrap; the mirror is the one this
+# machine's own apt configuration names.
+set -eu
+src=$(cd "$(dirname "$0")/.." && pwd)
+root=$(mktemp -d "${TMPDIR:-/tmp}/velmora-fresh.XXXXXX")
+
+cleanup() {
+  if mountpoint -q "$root/proc"; then umount "$root/proc"; fi
+  # Never remove a tree that still has something mounted in it.
+  if ! grep -q " $root/" /proc/mounts; then rm -rf "$root"; fi
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/*.sources \
+  2>/dev/null | head -n 1)
+[ -n "$mirror" ] || mirror=$(awk '$1 == "deb" { print $2; exit }' \
+  /etc/apt/sources.list 2>/dev/null)
+[ -n "$mirror" ] || { echo "fresh-debian: no mirror in the apt configuration" >&2; exit 1; }
+
+seconds() { date +%s; }
+t0=$(seconds)
+debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.log" 2>&1 ||
+  { tail -n 20 "$root.log" >&2; rm -f "$root.log"; exit 1; }
+rm -f "$root.log"
+echo "fresh-debian: bootstrapped in $(($(seconds) - t0)) s"
+
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+mount -t proc proc "$root/proc"
+# What is committed, as a clone would bring it.
+git clone -q "$src" "$root/root/velmora"
+in_root() { chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 sh -c "cd /root/velmora && $1"; }
+
+t0=$(seconds)
+out=$(printf '5\n1000\n' | in_root './setup start' 2>"$root/setup.log") ||
+  { tail -n 30 "$root/setup.log" >&2; exit 1; }
+echo "fresh-debian: ./setup start gave its result in $(($(seconds) - t0)) s"
+echo "$out" | grep -qx ' Number of coicidences = 707' ||
+  { echo "fresh-debian: unexpected dialogue:" >&2; echo "$out" >&2; exit 1; }
+
+t0=$(seconds)
+in_root './setup test'
+echo "fresh-debian: ./setup test passed in $(($(seconds) - t0)) s"
