@@ -12,11 +12,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// Both paddles are 10 cm x 31 cm.
-constexpr double paddle_area_cm2 = 310.0;
+constexpr double paddle_area_cm2 = paddle_width_cm * paddle_length_cm;
 // Landing tests per slice of a pass: a few milliseconds of work, so that
 // progress can be shown that often.
 constexpr std::size_t tests_per_slice = std::size_t{1} << 22;
@@ -42,8 +42,7 @@ std::vector<std::int32_t> run_pass(const curve_arguments &arguments,
   std::vector<std::int32_t> coincidences(distances.size(), 0);
   const auto slice = static_cast<std::int32_t>(
       std::max<std::size_t>(1, tests_per_slice / distances.size()));
-  const double start = seconds_now();
-  double shown = start;
+  double shown = seconds_now();
   bool progress_shown = false;
   for (std::int32_t done = 0; done < arguments.muons;) {
     const std::int32_t now = std::min(slice, arguments.muons - done);

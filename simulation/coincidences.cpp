@@ -5,10 +5,6 @@
 
 namespace {
 
-// Paddle footprint in cm: width along x, length along y.
-constexpr double paddle_width_cm = 10.0;
-constexpr double paddle_length_cm = 31.0;
-
 // The azimuth factor and the rand() divisor are part of the defined results:
 // published counts were made with exactly these, so they are not replaced by
 // full-precision 2*pi or RAND_MAX.

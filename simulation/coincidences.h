@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// Footprint of each paddle in cm: width along x, length along y.
+constexpr double paddle_width_cm = 10.0;
+constexpr double paddle_length_cm = 31.0;
+
 // How a muon's zenith angle is drawn; each program fixes its own.
 enum class zenith_law {
   cos_squared, // intensity ~ cos^2(theta), as seen by a horizontal paddle
