@@ -165,7 +165,8 @@ std::vector<zenith_law> read_laws(const char *text) {
 } // namespace
 
 curve_arguments parse_curve_arguments(int argc, char **argv) {
-  enum { law = 'l', muons = 'n', flux = 'f', help = 'h', version = 'V' };
+  // Long options only: their codes lie beyond every character.
+  enum { law = 256, muons, flux, help, version };
   const option options[] = {
       {"law", required_argument, nullptr, law},
       {"muons", required_argument, nullptr, muons},

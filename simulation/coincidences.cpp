@@ -47,9 +47,8 @@ inline muon_track draw_track(zenith_law law) {
 // landing point is the product first, then the sum. Lower edges belong to
 // the paddle, upper edges do not; infinities and NaN fail every comparison.
 // The four tests are combined with & rather than && so that no branch
-// depends on the random landing point (a mispredicted branch per trial cost
-// about a fifth of the run time), and so that a loop over many distances
-// vectorises.
+// depends on the random landing point: a mispredicted branch per trial cost
+// about a fifth of the run time.
 std::int32_t lands_on_paddle(const muon_track &track, double distance_cm) {
   const double r = distance_cm * track.t;
   const double x = track.cos_phi * r + track.x;

@@ -49,17 +49,17 @@ child_process start_child(const std::vector<std::string> &command,
       pipe2(err, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  std::vector<char *> argv; // built before fork: the child only execs
+  argv.reserve(command.size() + 1);
+  for (const std::string &word : command) {
+    argv.push_back(const_cast<char *>(word.c_str()));
+  }
+  argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid < 0) {
     throw std::runtime_error("fork failed");
   }
   if (pid == 0) {
-    std::vector<char *> argv;
-    argv.reserve(command.size() + 1);
-    for (const std::string &word : command) {
-      argv.push_back(const_cast<char *>(word.c_str()));
-    }
-    argv.push_back(nullptr);
     dup2(stdin_file ? open(stdin_file, O_RDONLY) : in[0], 0);
     dup2(err[1], 2);
     switch (out_to) {
