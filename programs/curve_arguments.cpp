@@ -1,5 +1,5 @@
 #include "programs/curve_arguments.h"
-#include "programs/output.h"
+#include "programs/command_line.h"
 
 #include <cctype>
 #include <cerrno>
@@ -28,18 +28,14 @@ const char usage_text[] =
     "  --muons N   muons per distance, 1 to 2147483647; default 1000000\n"
     "  --flux J    muon flux through a horizontal surface in cm^-2 min^-1;\n"
     "              default 1, about the sea-level figure\n"
-    "  --help      print this help and exit\n"
+    "  -h, --help  print this help and exit\n"
     "  --version   print the version and exit\n"
     "DISTANCES are in cm, each a number, a comma-separated list (2,5,10) or\n"
     "FROM:TO:STEP (0:100:2). Put -- before a distance that starts with a "
     "minus sign.\n";
 
-// Says what was wrong with the command line, then how to use it; exit 2.
 [[noreturn]] void refuse(const std::string &problem) {
-  std::fprintf(stderr, "%s: %s\n", program_invocation_short_name,
-               problem.c_str());
-  std::fprintf(stderr, usage_text, program_invocation_short_name);
-  std::exit(2);
+  refuse_command_line(problem.c_str());
 }
 
 // `text` in quotes, for a message.
@@ -180,7 +176,7 @@ curve_arguments parse_curve_arguments(int argc, char **argv) {
   // A leading ':' makes a missing value its own case; opterr off, so that
   // every complaint is ours and comes in the same form.
   opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":", options, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, ":h", options, nullptr)) != -1;) {
     switch (c) {
     case law:
       arguments.laws = read_laws(optarg);
@@ -191,14 +187,12 @@ curve_arguments parse_curve_arguments(int argc, char **argv) {
     case flux:
       arguments.flux = read_flux(optarg);
       break;
+    case 'h':
     case help:
       std::printf(usage_text, program_invocation_short_name);
-      flush_or_exit("the help");
-      std::exit(0);
+      finish_help();
     case version:
-      std::printf("%s %s\n", program_invocation_short_name, VELMORA_VERSION);
-      flush_or_exit("the version");
-      std::exit(0);
+      print_version();
     case ':':
       refuse("option " + quoted(argv[optind - 1]) + " needs a value");
     default:

@@ -1,53 +1,84 @@
 #include "programs/dialogue.h"
+#include "programs/command_line.h"
 #include "programs/output.h"
 
 #include <cctype>
 #include <cerrno> // program_invocation_short_name
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
+
+const char help_format[] =
+    "usage: %s [--help | --version]\n"
+    "Asks for the distance in cm between two 10 cm x 31 cm scintillator "
+    "paddles,\none above the other, and for a number of muons; throws that "
+    "many muons\nthrough the upper paddle, %s, and writes how many\nalso "
+    "cross the lower one (the coincidences) and the geometric efficiency.\n"
+    "The answers may come from a pipe: printf '5\\n1000000\\n' | %s\n"
+    "  --help      print this help and exit\n"
+    "  --version   print the version and exit\n";
+
+const char distance_what[] = "the distance between scintillators";
+const char count_what[] = "the number of muons to simulate";
 
 // Longest piece of unreadable input quoted back in an error message.
 constexpr int quoted_max = 24;
 
-// Copies the next word of input into `quoted` (at most quoted_max bytes),
-// masking bytes that are not printable ASCII so that no control sequence
-// reaches the terminal; returns its length.
-int quote_next_word(char (&quoted)[quoted_max + 1]) {
-  int length = 0;
-  for (int ch = std::getchar(); ch != EOF && !std::isspace(ch);
-       ch = std::getchar()) {
-    if (length == quoted_max) {
-      break;
-    }
-    quoted[length++] = std::isprint(ch) ? static_cast<char>(ch) : '?';
+// Input kept to be quoted back: at most quoted_max bytes, with bytes that
+// are not printable ASCII masked so that no control sequence reaches the
+// terminal.
+struct typed_text {
+  char text[quoted_max + 1];
+  int length;
+};
+
+void keep(typed_text &typed, int ch) {
+  if (typed.length < quoted_max) {
+    typed.text[typed.length++] = std::isprint(ch) ? static_cast<char>(ch) : '?';
   }
-  quoted[length] = '\0';
-  return length;
+  typed.text[typed.length] = '\0';
 }
 
 // Says on standard error why `what` could not be read and ends the process;
 // nothing is simulated from a value that was never set.
-[[noreturn]] void refuse_unread(const char *what) {
-  const char *reason = "the input ended";
-  char not_a_number[quoted_max + 24];
-  if (std::ferror(stdin)) {
-    reason = "the input could not be read";
-  } else if (!std::feof(stdin)) {
-    // An empty word: a lone sign, say, with the line end straight after it.
-    reason = "not a number";
-    char quoted[quoted_max + 1];
-    if (quote_next_word(quoted) > 0) {
-      std::snprintf(not_a_number, sizeof not_a_number, "\"%s\" is not a number",
-                    quoted);
-      reason = not_a_number;
-    }
-  }
+[[noreturn]] void refuse(const char *what, const char *reason) {
   std::fprintf(stderr, "%s: could not read %s: %s\n",
                program_invocation_short_name, what, reason);
   std::exit(1);
+}
+
+[[noreturn]] void refuse_typed(const char *what, const typed_text &typed,
+                               const char *problem) {
+  char reason[quoted_max + 64];
+  std::snprintf(reason, sizeof reason, "\"%s\" %s", typed.text, problem);
+  refuse(what, reason);
+}
+
+// The input ended or failed where `what` was expected.
+[[noreturn]] void refuse_missing(const char *what) {
+  refuse(what, std::ferror(stdin) ? "the input could not be read"
+                                  : "the input ended");
+}
+
+// After "%lf" failed: quotes the word that stands where the number should.
+[[noreturn]] void refuse_unread(const char *what) {
+  if (std::ferror(stdin) || std::feof(stdin)) {
+    refuse_missing(what);
+  }
+  typed_text word{{}, 0};
+  for (int ch = std::getchar(); ch != EOF && !std::isspace(ch);
+       ch = std::getchar()) {
+    keep(word, ch);
+  }
+  if (word.length == 0) {
+    // A lone sign, say, with the line end straight after it.
+    refuse(what, "not a number");
+  }
+  refuse_typed(what, word, "is not a number");
 }
 
 // Writes a prompt and makes it visible before the program waits for input.
@@ -61,21 +92,83 @@ void prompt(const char *text) {
 double read_distance() {
   double distance_cm = 0.0;
   if (std::scanf("%lf", &distance_cm) != 1) {
-    refuse_unread("the distance between scintillators");
+    refuse_unread(distance_what);
   }
   return distance_cm;
 }
 
-// Reads the muon count. "%lld" consumes exactly the characters "%d" would,
-// but keeps a count beyond 32 bits detectable instead of letting it wrap
-// into some unrelated number of trials.
-std::int32_t read_muon_count() {
-  long long muons = 0;
-  if (std::scanf("%lld", &muons) != 1) {
-    refuse_unread("the number of muons to simulate");
+// Reads the muon count: after white space, as "%d" skips it, a decimal
+// whole number with an optional sign, then nothing but blanks up to the end
+// of its line or of the input. Read by hand rather than with "%d", which
+// would stop at the first character that is no digit and so run 1 muon for
+// "1e6" or "1,000,000". On a clean line exactly one character, the line
+// end, is consumed after the digits. A count beyond 32 bits is refused
+// rather than wrapped into some unrelated number of trials.
+std::int32_t read_muon_count(double distance_cm) {
+  // A word on the distance's own line that is no number belongs to the
+  // distance: "25 cm".
+  bool on_distance_line = true;
+  bool blank_before = false;
+  int ch = std::getchar();
+  for (; ch != EOF && std::isspace(ch); ch = std::getchar()) {
+    on_distance_line = on_distance_line && ch != '\n';
+    blank_before = true;
   }
-  // Normally the end of the line typed after the count.
-  std::getchar();
+  if (ch == EOF) {
+    refuse_missing(count_what);
+  }
+  typed_text typed{{}, 0};
+  const bool negative = ch == '-';
+  if (ch == '+' || ch == '-') {
+    keep(typed, ch);
+    ch = std::getchar();
+  }
+  // Grows no further once beyond every count, so that it cannot overflow.
+  long long magnitude = 0;
+  bool digits = false;
+  for (; std::isdigit(ch); ch = std::getchar()) {
+    digits = true;
+    keep(typed, ch);
+    if (magnitude <= INT32_MAX) {
+      magnitude = 10 * magnitude + (ch - '0');
+    }
+  }
+  bool clean = digits;
+  int quoted_length = typed.length; // what to quote: trailing blanks left off
+  for (; ch != '\n' && ch != EOF; ch = std::getchar()) {
+    clean = clean && std::isspace(ch);
+    keep(typed, ch);
+    if (!std::isspace(ch)) {
+      quoted_length = typed.length;
+    }
+  }
+  if (std::ferror(stdin)) {
+    refuse_missing(count_what);
+  }
+  typed.length = quoted_length;
+  typed.text[quoted_length] = '\0';
+  if (!clean && !digits && on_distance_line) {
+    typed_text line{{}, 0};
+    char distance[32];
+    const char *end =
+        std::to_chars(distance, distance + sizeof distance, distance_cm).ptr;
+    for (const char *c = distance; c != end; ++c) {
+      keep(line, *c);
+    }
+    if (blank_before) {
+      keep(line, ' ');
+    }
+    for (int i = 0; i < typed.length; ++i) {
+      keep(line, typed.text[i]);
+    }
+    refuse_typed(distance_what, line, "is not a number");
+  }
+  if (!clean) {
+    refuse_typed(count_what, typed,
+                 digits ? "is not a whole number written in digits"
+                        : "is not a number");
+  }
+  const long long muons = negative ? -magnitude : magnitude;
   if (muons < INT32_MIN || muons > INT32_MAX) {
     std::fprintf(stderr,
                  "%s: the number of muons to simulate is out of range: "
@@ -88,6 +181,31 @@ std::int32_t read_muon_count() {
 
 } // namespace
 
+void read_dialogue_arguments(int argc, char **argv, zenith_law law) {
+  if (argc < 2) {
+    return;
+  }
+  const bool help = std::strcmp(argv[1], "--help") == 0;
+  const bool version = std::strcmp(argv[1], "--version") == 0;
+  if (argc == 2 && help) {
+    std::printf(help_format, program_invocation_short_name,
+                law == zenith_law::cos_squared
+                    ? "zenith angles drawn from the cos^2 law"
+                    : "directions drawn isotropically",
+                program_invocation_short_name);
+    finish_help();
+  }
+  if (argc == 2 && version) {
+    print_version();
+  }
+  char problem[160];
+  std::snprintf(problem, sizeof problem,
+                "unexpected argument '%.64s' (the program asks for its input "
+                "at the prompts)",
+                help || version ? argv[2] : argv[1]);
+  refuse_command_line(problem);
+}
+
 void run_dialogue(zenith_law law) {
   std::printf("\n PROGRAM THAT CALCULATES THE GEOMETRIC EFFICIENCY");
   std::printf("\n   FOR A FIXED DISTANCE BETWEEN SCINTILLATORS");
@@ -96,7 +214,7 @@ void run_dialogue(zenith_law law) {
   prompt("\n Distance between scintillators in cm: ");
   const double distance_cm = read_distance();
   prompt(" Number of muons to simulate: ");
-  const std::int32_t muons = read_muon_count();
+  const std::int32_t muons = read_muon_count(distance_cm);
 
   const std::int32_t coincidences =
       simulate_coincidences(distance_cm, muons, law);

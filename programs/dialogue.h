@@ -3,6 +3,11 @@
 
 #include "simulation/coincidences.h"
 
+// The programs take no arguments but --help and --version, which print and
+// end the process; anything else is refused with exit status 2. Returns only
+// when there are no arguments.
+void read_dialogue_arguments(int argc, char **argv, zenith_law law);
+
 // Writes the banner, asks for the distance and the muon count, simulates
 // under `law` and writes the coincidence count and the efficiency. A value
 // that cannot be read, or output that cannot be written, ends the process

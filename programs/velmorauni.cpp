@@ -2,7 +2,8 @@
 // muon directions.
 #include "programs/dialogue.h"
 
-int main() {
+int main(int argc, char **argv) {
+  read_dialogue_arguments(argc, argv, zenith_law::isotropic);
   run_dialogue(zenith_law::isotropic);
   return 0;
 }

@@ -2,13 +2,18 @@
 
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <csignal>
-#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
+#include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace {
 
@@ -18,6 +23,10 @@ int ms_left(steady::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - steady::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+[[noreturn]] void fail(const std::string &what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
 // Appends what is readable on `fd` to `to`; false at end of file.
@@ -31,6 +40,20 @@ bool drain(int fd, std::string &to) {
   return n < 0 && errno == EINTR;
 }
 
+// poll, retried when a signal interrupts it; the number of ready
+// descriptors, 0 at the deadline.
+int poll_until(pollfd *fds, nfds_t count, steady::time_point deadline) {
+  for (;;) {
+    const int ready = poll(fds, count, ms_left(deadline));
+    if (ready >= 0) {
+      return ready;
+    }
+    if (errno != EINTR) {
+      fail("poll");
+    }
+  }
+}
+
 void close_fd(int &fd) {
   if (fd >= 0) {
     close(fd);
@@ -38,49 +61,152 @@ void close_fd(int &fd) {
   }
 }
 
+// Reaps the child, retrying when a signal interrupts the wait.
+int reap(pid_t &pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid = -1;
+  return status;
+}
+
+// A cross build's test programs run the built programs through the
+// emulator named at configure time (qemu-user); scripts run as they are.
+std::vector<std::string>
+with_emulator(const std::vector<std::string> &command) {
+  std::vector<std::string> words;
+#ifdef VELMORA_TEST_EMULATOR
+  char magic[4] = {};
+  std::ifstream(command.at(0), std::ios::binary).read(magic, sizeof magic);
+  if (std::memcmp(magic,
+                  "\x7f"
+                  "ELF",
+                  4) == 0) {
+    const std::string emulator = VELMORA_TEST_EMULATOR;
+    for (std::size_t start = 0, end = 0; end != std::string::npos;
+         start = end + 1) {
+      end = emulator.find(';', start);
+      words.push_back(emulator.substr(start, end - start));
+    }
+  }
+#endif
+  words.insert(words.end(), command.begin(), command.end());
+  return words;
+}
+
+// The environment the child gets: ours, with LC_ALL set to `locale`. Built
+// before the child exists, so that nothing but exec happens in it.
+std::vector<std::string> child_environment(const char *locale) {
+  std::vector<std::string> variables;
+  for (char **v = environ; *v != nullptr; ++v) {
+    if (std::strncmp(*v, "LC_ALL=", 7) != 0) {
+      variables.emplace_back(*v);
+    }
+  }
+  variables.push_back(std::string("LC_ALL=") + locale);
+  return variables;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &words) {
+  std::vector<char *> p;
+  for (std::string &word : words) {
+    p.push_back(word.data());
+  }
+  p.push_back(nullptr);
+  return p;
+}
+
+int open_checked(const char *path, int flags) {
+  const int fd = open(path, flags | O_CLOEXEC);
+  if (fd < 0) {
+    fail(std::string("open ") + path);
+  }
+  return fd;
+}
+
 } // namespace
 
-child_process start_child(const std::vector<std::string> &command,
-                          const char *stdin_file, output_to out_to) {
-  // A child that exits before reading all its input must not kill the test.
+child_process::child_process(const std::vector<std::string> &command,
+                             const child_options &options) {
+  // A child that exits before reading all its input must not kill the test;
+  // the child itself gets the default disposition back below.
   std::signal(SIGPIPE, SIG_IGN);
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 ||
-      pipe2(err, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe2(in_pipe, O_CLOEXEC) != 0) {
+    fail("pipe");
   }
-  std::vector<char *> argv; // built before fork: the child only execs
-  argv.reserve(command.size() + 1);
-  for (const std::string &word : command) {
-    argv.push_back(const_cast<char *>(word.c_str()));
+  in = in_pipe[1];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) {
+    close(in_pipe[0]);
+    fail("pipe");
   }
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) {
-    throw std::runtime_error("fork failed");
+  out = out_pipe[0];
+  if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    fail("pipe");
   }
-  if (pid == 0) {
-    dup2(stdin_file ? open(stdin_file, O_RDONLY) : in[0], 0);
-    dup2(err[1], 2);
-    switch (out_to) {
-    case output_to::pipe:
-      dup2(out[1], 1);
-      break;
-    case output_to::full_device:
-      dup2(open("/dev/full", O_WRONLY), 1);
-      break;
-    case output_to::closed:
-      close(1);
-      break;
-    }
-    setenv("LC_ALL", "C", 1);
-    execv(argv[0], argv.data());
-    _exit(127);
+  err = err_pipe[0];
+  // Descriptors of the parent's that the child takes as 0, 1 and 2; all are
+  // close-on-exec, so only the dup2 copies reach the program.
+  const int child_in = options.stdin_file
+                           ? open_checked(options.stdin_file, O_RDONLY)
+                           : in_pipe[0];
+  const int child_out = options.out == output_to::full_device
+                            ? open_checked("/dev/full", O_WRONLY)
+                            : out_pipe[1];
+
+  std::vector<std::string> words = with_emulator(command);
+  std::vector<std::string> variables = child_environment(options.locale);
+  const std::vector<char *> argv = pointers(words);
+  const std::vector<char *> envp = pointers(variables);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  posix_spawn_file_actions_adddup2(&actions, child_in, 0);
+  if (options.out == output_to::closed) {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, child_out, 1);
   }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  return {pid, in[1], out[0], err[0]};
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  sigset_t default_signals;
+  sigemptyset(&default_signals);
+  sigaddset(&default_signals, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &default_signals);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes,
+                                  argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (child_in != in_pipe[0]) {
+    close(child_in);
+  }
+  if (child_out != out_pipe[1]) {
+    close(child_out);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (spawned != 0) {
+    pid = -1;
+    errno = spawned;
+    fail("spawn " + words[0]);
+  }
+}
+
+child_process::~child_process() {
+  if (pid > 0) {
+    kill(-pid, SIGKILL);
+    reap(pid);
+  }
+  close_fd(in);
+  close_fd(out);
+  close_fd(err);
 }
 
 bool read_until(child_process &child, std::string &out,
@@ -89,7 +215,7 @@ bool read_until(child_process &child, std::string &out,
   while (out.size() < suffix.size() ||
          out.compare(out.size() - suffix.size(), suffix.size(), suffix) != 0) {
     pollfd p{child.out, POLLIN, 0};
-    if (poll(&p, 1, ms_left(deadline)) <= 0 || !drain(child.out, out)) {
+    if (poll_until(&p, 1, deadline) == 0 || !drain(child.out, out)) {
       return false;
     }
   }
@@ -113,12 +239,12 @@ void write_input(child_process &child, const std::string &text) {
 child_result finish_child(child_process &child, int timeout_ms) {
   const auto deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
   close_fd(child.in);
-  child_result result{false, -1, {}, {}};
+  child_result result{false, -1, 0, {}, {}};
   while (child.out >= 0 || child.err >= 0) {
     pollfd p[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
-    if (poll(p, 2, ms_left(deadline)) <= 0) {
+    if (poll_until(p, 2, deadline) == 0) {
       result.timed_out = true;
-      kill(child.pid, SIGKILL);
+      kill(-child.pid, SIGKILL);
       break;
     }
     if (p[0].revents != 0 && !drain(child.out, result.out)) {
@@ -130,20 +256,43 @@ child_result finish_child(child_process &child, int timeout_ms) {
   }
   close_fd(child.out);
   close_fd(child.err);
-  int status = 0;
-  waitpid(child.pid, &status, 0);
+  const int status = reap(child.pid);
   if (!result.timed_out && WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);
+  }
+  if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
   }
   return result;
 }
 
 child_result run_program(const std::vector<std::string> &command,
                          const std::string &input, int timeout_ms,
-                         const char *stdin_file, output_to out_to) {
-  child_process child = start_child(command, stdin_file, out_to);
+                         const child_options &options) {
+  child_process child(command, options);
+  std::string first;
+  if (options.reader_leaves_after > 0) {
+    const auto deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
+    while (first.size() < options.reader_leaves_after) {
+      pollfd p{child.out, POLLIN, 0};
+      if (poll_until(&p, 1, deadline) == 0 || !drain(child.out, first)) {
+        break;
+      }
+    }
+    close_fd(child.out);
+  }
   // Every input in the tests fits the pipe's buffer, so writing it all
   // before reading cannot deadlock.
   write_input(child, input);
-  return finish_child(child, timeout_ms);
+  child_result result = finish_child(child, timeout_ms);
+  result.out.insert(0, first);
+  return result;
+}
+
+bool locale_installed(const char *locale) {
+  const locale_t l = newlocale(LC_ALL_MASK, locale, nullptr);
+  if (l != nullptr) {
+    freelocale(l);
+  }
+  return l != nullptr;
 }
