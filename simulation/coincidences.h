@@ -14,6 +14,29 @@ enum class zenith_law {
   isotropic,   // directions uniform over the whole sphere
 };
 
+// One muon through the upper paddle: everything about it that does not
+// depend on how far below the lower paddle lies.
+struct muon_track {
+  double x, y;             // entry point on the upper paddle, cm
+  double t;                // tan(theta) carrying the sign of c; +inf for c = 0
+  double cos_phi, sin_phi; // direction of the displacement
+};
+
+// Whether `track` crosses the lower paddle `distance_cm` below: 1 or 0. The
+// landing point is the product first, then the sum. Lower edges belong to
+// the paddle, upper edges do not; infinities and NaN fail every comparison.
+// The four tests are combined with & rather than && so that no branch
+// depends on the random landing point: a mispredicted branch per trial cost
+// about a fifth of the run time.
+inline std::int32_t lands_on_paddle(const muon_track &track,
+                                    double distance_cm) {
+  const double r = distance_cm * track.t;
+  const double x = track.cos_phi * r + track.x;
+  const double y = track.sin_phi * r + track.y;
+  return (x >= 0.0) & (x < paddle_width_cm) & (y >= 0.0) &
+         (y < paddle_length_cm);
+}
+
 // The next value of the platform's rand(), scaled onto [0, 1], both ends
 // included.
 double draw_uniform();

@@ -13,8 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace {
 
 using steady = std::chrono::steady_clock;
@@ -85,7 +83,7 @@ with_emulator(const std::vector<std::string> &command) {
     const std::string emulator = VELMORA_TEST_EMULATOR;
     for (std::size_t start = 0, end = 0; end != std::string::npos;
          start = end + 1) {
-      end = emulator.find(';', start);
+      end = emulator.find(' ', start);
       words.push_back(emulator.substr(start, end - start));
     }
   }
@@ -109,6 +107,7 @@ std::vector<std::string> child_environment(const char *locale) {
 
 std::vector<char *> pointers(std::vector<std::string> &words) {
   std::vector<char *> p;
+  p.reserve(words.size() + 1);
   for (std::string &word : words) {
     p.push_back(word.data());
   }
@@ -179,8 +178,8 @@ child_process::child_process(const std::vector<std::string> &command,
   posix_spawnattr_setpgroup(&attributes, 0);
   posix_spawnattr_setflags(&attributes,
                            POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-  const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes,
-                                  argv.data(), envp.data());
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes,
+                                   argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (child_in != in_pipe[0]) {

@@ -119,11 +119,13 @@ const command_case cases[] = {
     // The programs take their input at the prompts: their command line has
     // --help and --version, which never start the dialogue, and nothing else.
     {"velmora_help", {velmora, "--help"}, "", "usage: velmora [--help | --version]\n", 0},
-    {"velmorauni_version", {velmorauni, "--version"}, "",
-     "velmorauni " VELMORA_VERSION "\n", 0},
+    {"velmorauni_help", {velmorauni, "--help"}, "", "usage: velmorauni [--help", 0},
+    {"velmora_version", {velmora, "--version"}, "", "velmora " VELMORA_VERSION "\n", 0},
     {"velmora_argument", {velmora, "10"}, "velmora: unexpected argument '10'"},
     {"velmorauni_argument_after_help", {velmorauni, "--help", "-v"},
      "velmorauni: unexpected argument '-v'"},
+    {"velmora_argument_after_version", {velmora, "--version", "5"},
+     "velmora: unexpected argument '5'"},
     {"version", {curve, "--version"}, "", "velmora-curve " VELMORA_VERSION "\n",
      0},
 

@@ -103,7 +103,7 @@ const dialogue_case cases[] = {
      transcript("1000", "1.000")},
     // Only blanks may follow the count on its line; the lines after it are
     // never read.
-    {"count_signed_with_blanks_after", velmora, "5\n+1000 \t\nmore\n",
+    {"count_signed_with_blanks_after", velmora, "5\n\n+1000 \t\nmore\n",
      outcome::transcript, transcript("707", "0.707")},
     {"crlf_line_ends", velmora, "5\r\n1000\r\n", outcome::transcript,
      transcript("707", "0.707")},
@@ -137,7 +137,7 @@ const dialogue_case cases[] = {
      "could not read the distance between scintillators"},
     {"plus_alone", velmora, "+\n1000\n", outcome::refused,
      "could not read the distance between scintillators: not a number"},
-    {"distance_is_a_word", velmora, "far\n1000\n", outcome::refused,
+    {"distance_is_a_word", velmora, "far", outcome::refused,
      "could not read the distance between scintillators: \"far\" is not a "
      "number"},
     // Control bytes are masked so that they never reach the user's terminal.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
+#include <limits>
 
 namespace {
 
@@ -63,6 +64,30 @@ TEST(simulate_curve, counts_what_separate_runs_count) {
       EXPECT_EQ(curve[k], simulate_coincidences(distances[k], muons, law))
           << "distance " << distances[k];
     }
+  }
+}
+
+struct edge_case {
+  double x, y; // where a vertical track lands
+  std::int32_t counts;
+};
+
+// Guards against an edge test that is off at a boundary: a vertical track
+// landing on a lower edge or corner counts, one on an upper edge does not,
+// nor one a hair outside.
+TEST(lands_on_paddle, takes_lower_edges_and_leaves_upper_ones) {
+  const double below = -std::numeric_limits<double>::denorm_min();
+  const edge_case cases[] = {
+      {0.0, 0.0, 1},        {0.0, 15.0, 1},      {5.0, 0.0, 1},
+      {0.0, 30.9999999, 1}, {9.9999999, 0.0, 1}, {9.9999999, 30.9999999, 1},
+      {width_cm, 15.0, 0},  {5.0, length_cm, 0}, {width_cm, length_cm, 0},
+      {width_cm, 0.0, 0},   {0.0, length_cm, 0}, {below, 15.0, 0},
+      {5.0, below, 0},      {below, below, 0},
+  };
+  for (const edge_case &c : cases) {
+    const muon_track vertical{c.x, c.y, 0.0, 1.0, 0.0};
+    EXPECT_EQ(lands_on_paddle(vertical, 10.0), c.counts)
+        << "(" << c.x << ", " << c.y << ")";
   }
 }
 
