@@ -1,10 +1,10 @@
 // Time per trial of the simulation beside the least its platform calls cost.
+#include "simulation/additive_generator.h"
 #include "simulation/coincidences.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
@@ -39,19 +39,20 @@ void curve(benchmark::State &state, zenith_law law) {
   count_trials(state);
 }
 
-// The floor: per trial only the platform calls that a trial must make (four
-// rand, pow for the cos^2 law, sqrt, sin and cos), their results summed. The
-// arguments are scaled onto the ranges a trial gives them, since the cost of
-// pow, sin and cos depends on their arguments.
+// The floor: per trial only the calls that a trial must make (four values
+// of the generator, pow for the cos^2 law, sqrt, sin and cos), their results
+// summed. The arguments are scaled onto the ranges a trial gives them, since
+// the cost of pow, sin and cos depends on their arguments.
 void platform_floor(benchmark::State &state, zenith_law law) {
   constexpr double to_unit = 1.0 / 2147483647.0;
   constexpr double to_angle = 6.283185308 / 2147483647.0;
+  additive_generator g = seeded_generator(1);
   for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
     double sum = 0.0;
     for (std::int32_t i = 0; i < trials; ++i) {
-      const double a = std::rand(), b = std::rand();
-      double c = std::rand() * to_unit;
-      const double phi = std::rand() * to_angle;
+      const double a = next_value(g), b = next_value(g);
+      double c = next_value(g) * to_unit;
+      const double phi = next_value(g) * to_angle;
       if (law == zenith_law::cos_squared) {
         c = std::pow(c, 0.25);
       }

@@ -102,10 +102,9 @@ int main(int argc, char **argv) {
   // Found out now, rather than after the passes, if the rows cannot arrive.
   flush_or_exit("the curve");
   for (const zenith_law law : arguments.laws) {
-    // The never-seeded generator starts from the state srand(1) gives (the C
-    // standard defines it so), which is where each program starts: this makes
-    // every pass count exactly what that law's program counts.
-    std::srand(1); // NOLINT(cert-msc32-c,cert-msc51-cpp)
+    // Each program starts its generator as after seed 1: so does every pass,
+    // which makes it count exactly what that law's program counts.
+    seed_uniform(1);
     print_rows(arguments, law, run_pass(arguments, law, show_progress));
   }
   flush_or_exit("the curve");

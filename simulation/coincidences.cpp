@@ -1,13 +1,13 @@
 #include "simulation/coincidences.h"
+#include "simulation/additive_generator.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
-// The azimuth factor and the rand() divisor are part of the defined results:
+// The azimuth factor and the divisor are part of the defined results:
 // published counts were made with exactly these, so they are not replaced by
-// full-precision 2*pi or RAND_MAX.
+// full-precision 2*pi or the generator's largest value.
 constexpr double azimuth_factor = 6.283185308;
 constexpr double rand_divisor = 2147483647.0;
 
@@ -35,10 +35,17 @@ inline muon_track draw_track(zenith_law law) {
           std::sqrt(1.0 - c * c) / c, std::cos(phi), std::sin(phi)};
 }
 
+// The process starts where glibc's rand() starts, as after srand(1).
+additive_generator uniform_generator = seeded_generator(1);
+
 } // namespace
 
+void seed_uniform(std::uint32_t seed) {
+  uniform_generator = seeded_generator(seed);
+}
+
 double draw_uniform() {
-  return static_cast<double>(std::rand()) / rand_divisor;
+  return static_cast<double>(next_value(uniform_generator)) / rand_divisor;
 }
 
 std::int32_t simulate_coincidences(double distance_cm, std::int32_t muons,

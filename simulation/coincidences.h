@@ -37,9 +37,14 @@ inline std::int32_t lands_on_paddle(const muon_track &track,
          (y < paddle_length_cm);
 }
 
-// The next value of the platform's rand(), scaled onto [0, 1], both ends
+// The next value of glibc's rand() sequence, made by the project's own
+// generator on every platform, divided by 2147483647.0: on [0, 1], both ends
 // included.
 double draw_uniform();
+
+// Starts the sequence of draw_uniform() afresh, as srand(seed) starts glibc's
+// rand(). A process starts as after seed_uniform(1).
+void seed_uniform(std::uint32_t seed);
 
 // Throws `muons` tracks through the upper paddle and returns how many of them
 // also cross the lower one, `distance_cm` below it. A count of 0 or less

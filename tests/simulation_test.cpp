@@ -1,5 +1,6 @@
 // The simulation against the generator's sequence and against the analytic
 // acceptance of the telescope.
+#include "simulation/additive_generator.h"
 #include "simulation/coincidences.h"
 
 #include <gtest/gtest.h>
@@ -24,8 +25,8 @@ struct generator_case {
 };
 
 // Guards against extra, missing or conditional draws: whatever the law and
-// count, a run leaves glibc's generator (whose default state is srand(1))
-// exactly four values per trial further on.
+// count, a run leaves the generator exactly four values per trial further
+// on.
 TEST(simulation, takes_four_draws_per_trial) {
   const generator_case cases[] = {
       {zenith_law::cos_squared, -3}, {zenith_law::cos_squared, 0},
@@ -33,15 +34,14 @@ TEST(simulation, takes_four_draws_per_trial) {
       {zenith_law::isotropic, 1},    {zenith_law::isotropic, 2500},
   };
   for (const generator_case &c : cases) {
-    // srand(1) is glibc's default state, the one every run starts from.
-    std::srand(1); // NOLINT(cert-msc32-c,cert-msc51-cpp)
+    additive_generator g = seeded_generator(1);
     for (std::int32_t i = 0; i < 4 * std::max(c.muons, 0); ++i) {
-      std::rand();
+      next_value(g);
     }
-    const int expected_next = std::rand();
-    std::srand(1); // NOLINT(cert-msc32-c,cert-msc51-cpp)
+    const double expected_next = next_value(g) / 2147483647.0;
+    seed_uniform(1);
     const std::int32_t hits = simulate_coincidences(10.0, c.muons, c.law);
-    EXPECT_EQ(std::rand(), expected_next) << "muons " << c.muons;
+    EXPECT_EQ(draw_uniform(), expected_next) << "muons " << c.muons;
     EXPECT_TRUE(hits >= 0 && hits <= std::max(c.muons, 0)) << hits;
   }
 }
@@ -57,10 +57,10 @@ TEST(simulate_curve, counts_what_separate_runs_count) {
   for (const zenith_law law :
        {zenith_law::cos_squared, zenith_law::isotropic}) {
     std::int32_t curve[count] = {};
-    std::srand(1); // NOLINT(cert-msc32-c,cert-msc51-cpp)
+    seed_uniform(1);
     simulate_curve(distances, count, muons, law, curve);
     for (std::size_t k = 0; k < count; ++k) {
-      std::srand(1); // NOLINT(cert-msc32-c,cert-msc51-cpp)
+      seed_uniform(1);
       EXPECT_EQ(curve[k], simulate_coincidences(distances[k], muons, law))
           << "distance " << distances[k];
     }
