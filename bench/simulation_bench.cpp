@@ -1,6 +1,7 @@
 // Time per trial of the simulation beside the least its platform calls cost.
 #include "simulation/additive_generator.h"
 #include "simulation/coincidences.h"
+#include "simulation/tilted.h"
 
 #include <benchmark/benchmark.h>
 
@@ -33,7 +34,33 @@ void curve(benchmark::State &state, zenith_law law) {
   }
   std::int32_t coincidences[51] = {};
   for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-    simulate_curve(distances, 51, trials, law, coincidences);
+    simulate_curve(paddle_pair, law, 2.0, distances, 51, trials, coincidences);
+    benchmark::DoNotOptimize(coincidences);
+  }
+  count_trials(state);
+}
+
+// A pass of velmora-curve under the cos^2 law, per muon, over
+// state.range(1) distances from 0 cm in steps of 2, at a tilt of
+// state.range(0) degrees: 0 is the horizontal pass, the one to set the
+// tilted ones beside.
+void pass(benchmark::State &state) {
+  const auto tilt_deg = static_cast<double>(state.range(0));
+  const auto count = static_cast<std::size_t>(state.range(1));
+  double distances[51];
+  std::int32_t coincidences[51] = {};
+  for (std::size_t k = 0; k < count; ++k) {
+    distances[k] = 2.0 * static_cast<double>(k) + (count == 1 ? 10.0 : 0.0);
+  }
+  std::mt19937_64 generator(1);
+  for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
+    if (tilt_deg == 0.0) {
+      simulate_curve(paddle_pair, zenith_law::cos_squared, 2.0, distances,
+                     count, trials, coincidences);
+    } else {
+      simulate_tilted_curve(paddle_pair, {tilt_deg, 0.0}, 2.0, generator,
+                            distances, count, trials, coincidences);
+    }
     benchmark::DoNotOptimize(coincidences);
   }
   count_trials(state);
@@ -69,6 +96,7 @@ BENCHMARK_CAPTURE(curve, cos_squared, zenith_law::cos_squared);
 BENCHMARK_CAPTURE(simulation, isotropic, zenith_law::isotropic);
 BENCHMARK_CAPTURE(platform_floor, isotropic, zenith_law::isotropic);
 BENCHMARK_CAPTURE(curve, isotropic, zenith_law::isotropic);
+BENCHMARK(pass)->ArgsProduct({{0, 1, 30, 60, 90}, {1, 51}});
 
 } // namespace
 

@@ -11,28 +11,35 @@ namespace {
 constexpr double azimuth_factor = 6.283185308;
 constexpr double rand_divisor = 2147483647.0;
 
+// The exponent of the zenith cosine's draw under cos_squared for a sky of
+// intensity cos^n: the inverse of the cumulative c^(n+2) of the density
+// (n+2) c^(n+1) on [0, 1]; exactly 0.25 for n = 2.
+double cosine_power(double exponent) {
+  return 1.0 / (exponent + 2.0);
+}
+
 // Cosine of the zenith angle from one uniform variate under `law`.
-double zenith_cosine(zenith_law law, double u) {
+double zenith_cosine(zenith_law law, double power, double u) {
   if (law == zenith_law::cos_squared) {
-    // Inverse of the cumulative c^4 of the density 4c^3 on [0, 1].
-    return std::pow(u, 0.25);
+    return std::pow(u, power);
   }
   return 1.0 - (u + u);
 }
 
-// Draws the next track: exactly four draws, in this order. One statement per
-// draw keeps the order fixed. Drawing all four before any arithmetic
-// measured about a tenth faster: the long pow-sqrt-divide chain then no
-// longer sits between generator calls.
-inline muon_track draw_track(zenith_law law) {
+// Draws the next track through a `width` x `length` upper paddle: exactly
+// four draws, in this order. One statement per draw keeps the order fixed.
+// Drawing all four before any arithmetic measured about a tenth faster: the
+// long pow-sqrt-divide chain then no longer sits between generator calls.
+inline muon_track draw_track(zenith_law law, double power, double width,
+                             double length) {
   const double u1 = draw_uniform();
   const double u2 = draw_uniform();
   const double u3 = draw_uniform();
   const double u4 = draw_uniform();
-  const double c = zenith_cosine(law, u3);
+  const double c = zenith_cosine(law, power, u3);
   const double phi = u4 * azimuth_factor;
-  return {u1 * paddle_width_cm, u2 * paddle_length_cm,
-          std::sqrt(1.0 - c * c) / c, std::cos(phi), std::sin(phi)};
+  return {u1 * width, u2 * length, std::sqrt(1.0 - c * c) / c, std::cos(phi),
+          std::sin(phi)};
 }
 
 // The process starts where glibc's rand() starts, as after srand(1).
@@ -50,22 +57,29 @@ double draw_uniform() {
 
 std::int32_t simulate_coincidences(double distance_cm, std::int32_t muons,
                                    zenith_law law) {
+  constexpr landing_area area = lower_paddle(paddle_pair);
+  const double power = cosine_power(2.0);
   std::int32_t coincidences = 0;
   // Counting the trials done, rather than 1..n inclusive, keeps the counter
   // within range even for the largest count.
   for (std::int32_t done = 0; done < muons; ++done) {
-    coincidences += lands_on_paddle(draw_track(law), distance_cm);
+    coincidences += lands_on_paddle(
+        draw_track(law, power, paddle_width_cm, paddle_length_cm), area,
+        distance_cm);
   }
   return coincidences;
 }
 
-void simulate_curve(const double *distances_cm, std::size_t count,
-                    std::int32_t muons, zenith_law law,
-                    std::int32_t *coincidences) {
+void simulate_curve(const telescope &scope, zenith_law law, double exponent,
+                    const double *distances_cm, std::size_t count,
+                    std::int32_t muons, std::int32_t *coincidences) {
+  const landing_area area = lower_paddle(scope);
+  const double power = cosine_power(exponent);
   for (std::int32_t done = 0; done < muons; ++done) {
-    const muon_track track = draw_track(law);
+    const muon_track track =
+        draw_track(law, power, scope.top_width_cm, scope.top_length_cm);
     for (std::size_t k = 0; k < count; ++k) {
-      coincidences[k] += lands_on_paddle(track, distances_cm[k]);
+      coincidences[k] += lands_on_paddle(track, area, distances_cm[k]);
     }
   }
 }

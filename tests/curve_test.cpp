@@ -16,7 +16,8 @@ const std::string curve = VELMORA_CURVE_PATH;
 constexpr int timeout_ms = 60000;
 
 const char header[] =
-    "law,distance_cm,muons,coincidences,efficiency,std_error,rate_per_minute\n";
+    "law,distance_cm,muons,coincidences,efficiency,std_error,rate_per_minute,"
+    "tilt_deg\n";
 
 // Guards against a curve that counts or rounds differently from the programs
 // a user would run one distance at a time: each row's count must be the
@@ -63,6 +64,29 @@ TEST(curve, rows_are_what_the_programs_print) {
   }
 }
 
+// Every default spelled out changes no byte: the programs' telescope and
+// seed are the defaults, and a pass at tilt 0 is the horizontal one.
+TEST(curve, defaults_spelled_out_change_nothing) {
+  const std::vector<std::string> telescope = {
+      "--top",  "10x31", "--bottom", "10x31", "--offset",       "0,0",
+      "--seed", "1",     "--flux",   "1",     "--tilt-azimuth", "0"};
+  const std::vector<std::vector<std::string>> pairs[] = {
+      {{curve, "--muons", "20000", "3,40"},
+       {curve, "--muons", "20000", "--law", "both", "3,40"}},
+      {{curve, "--law", "cos_squared", "--muons", "20000", "3,40"},
+       {curve, "--law", "cos_squared", "--muons", "20000", "--exponent", "2",
+        "--tilt", "0", "3,40"}},
+  };
+  for (const auto &pair : pairs) {
+    std::vector<std::string> spelled = pair[1];
+    spelled.insert(spelled.begin() + 1, telescope.begin(), telescope.end());
+    const child_result plain = run_program(pair[0], "", timeout_ms);
+    const child_result full = run_program(spelled, "", timeout_ms);
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.out, full.out);
+  }
+}
+
 struct command_case {
   const char *name;
   std::vector<std::string> command; // program, then arguments
@@ -90,6 +114,9 @@ void PrintTo(const command_case &c, std::ostream *os) {
 }
 
 const std::string plot = VELMORA_PLOT_PATH;
+// The CSV as velmora-curve wrote it before the tilt: still read.
+const char header_without_tilt[] =
+    "law,distance_cm,muons,coincidences,efficiency,std_error,rate_per_minute\n";
 const std::string figures_csv = VELMORA_SOURCE_DIR "/docs/efficiency.csv";
 
 // clang-format off
@@ -97,24 +124,30 @@ const command_case cases[] = {
     // At distance 0 every cos^2 track counts: the rate is the whole flux
     // through the 310 cm^2 paddle.
     {"rate_at_distance_0", {curve, "--law", "cos_squared", "--muons", "1000", "0"}, "",
-     std::string(header) + "cos_squared,0,1000,1000,1.000000,0,310\n", 0},
+     std::string(header) + "cos_squared,0,1000,1000,1.000000,0,310,0\n", 0},
+    // Tilted by 60 degrees, the paddle takes (1 + cos^2)/2 of the flux.
+    {"rate_of_a_tilted_paddle", {curve, "--tilt", "60", "--muons", "1000", "0"}, "",
+     std::string(header) + "cos_squared,0,1000,1000,1.000000,0,193.75,60\n", 0},
+    {"law_of_another_exponent",
+     {curve, "--exponent", "1.85", "--top", "2x5", "--muons", "1000", "0"}, "",
+     std::string(header) + "cos^1.85,0,1000,1000,1.000000,0,10,0\n", 0},
     {"rate_scales_with_the_flux",
      {curve, "--law=cos_squared", "--muons=1000", "--flux=0.25", "0"}, "",
-     std::string(header) + "cos_squared,0,1000,1000,1.000000,0,77.5\n", 0},
+     std::string(header) + "cos_squared,0,1000,1000,1.000000,0,77.5,0\n", 0},
     // A range must give the distances a user types: 0.3, not
     // 0.30000000000000004.
     {"range_in_tenths", {curve, "--law", "isotropic", "--muons", "1", "--",
                          "-0.1:0.35:0.1"}, "",
-     std::string(header) + "isotropic,-0.1,1,1,1.000000,0,\n"
-                           "isotropic,0,1,1,1.000000,0,\n"
-                           "isotropic,0.1,1,1,1.000000,0,\n"
-                           "isotropic,0.2,1,1,1.000000,0,\n"
-                           "isotropic,0.3,1,1,1.000000,0,\n", 0},
+     std::string(header) + "isotropic,-0.1,1,1,1.000000,0,,0\n"
+                           "isotropic,0,1,1,1.000000,0,,0\n"
+                           "isotropic,0.1,1,1,1.000000,0,,0\n"
+                           "isotropic,0.2,1,1,1.000000,0,,0\n"
+                           "isotropic,0.3,1,1,1.000000,0,,0\n", 0},
     {"help", {curve, "--help"}, "", "usage: velmora-curve ", 0},
     {"help_short", {curve, "-h"}, "", "usage: velmora-curve ", 0},
     {"curve_in_a_comma_decimal_locale",
      {curve, "--law", "cos_squared", "--muons", "1000", "--flux", "0.5", "5.5"}, "",
-     std::string(header) + "cos_squared,5.5,1000,684,0.684000,0.0147,106.02\n", 0,
+     std::string(header) + "cos_squared,5.5,1000,684,0.684000,0.0147,106.02,0\n", 0,
      in_comma_locale},
     // The programs take their input at the prompts: their command line has
     // --help and --version, which never start the dialogue, and nothing else.
@@ -184,17 +217,17 @@ const command_case cases[] = {
     // gnuplot's script, and each field must be a number.
     {"plot_law_that_ends_gnuplot_string", {plot},
      "velmora-plot: standard input:3: law 'cos_squared.dat'; system...'", "", 2, {},
-     std::string(header) + "cos_squared,0,10,10,1.000000,0,310\n"
+     std::string(header_without_tilt) + "cos_squared,0,10,10,1.000000,0,310\n"
                            "cos_squared.dat'; system \"touch X\"; #,5,10,7,0.7,0.1,\n"},
     {"plot_law_in_backquotes", {plot}, "velmora-plot: standard input:2: law '`touch X`'",
-     "", 2, {}, std::string(header) + "`touch X`,5,10,7,0.7,0.1,\n"},
+     "", 2, {}, std::string(header_without_tilt) + "`touch X`,5,10,7,0.7,0.1,\n"},
     {"plot_law_as_a_path", {plot}, "velmora-plot: standard input:2: law '../X'", "", 2, {},
-     std::string(header) + "../X,5,10,7,0.7,0.1,\n"},
+     std::string(header_without_tilt) + "../X,5,10,7,0.7,0.1,\n"},
     {"plot_field_not_a_number", {plot},
      "velmora-plot: standard input:2: std_error '0.1\");system(\"touch X' is not", "", 2,
-     {}, std::string(header) + "isotropic,5,10,7,0.7,0.1\");system(\"touch X,\n"},
+     {}, std::string(header_without_tilt) + "isotropic,5,10,7,0.7,0.1\");system(\"touch X,\n"},
     {"plot_muons_not_whole", {plot}, "velmora-plot: standard input:2: muons '1e3'", "", 2,
-     {}, std::string(header) + "isotropic,5,1e3,7,0.7,0.1,\n"},
+     {}, std::string(header_without_tilt) + "isotropic,5,1e3,7,0.7,0.1,\n"},
     {"plot_of_another_csv", {plot},
      "velmora-plot: standard input:1: not the CSV that velmora-curve writes", "", 2, {},
      "x,y\n1,2\n"},

@@ -58,7 +58,7 @@ TEST(simulate_curve, counts_what_separate_runs_count) {
        {zenith_law::cos_squared, zenith_law::isotropic}) {
     std::int32_t curve[count] = {};
     seed_uniform(1);
-    simulate_curve(distances, count, muons, law, curve);
+    simulate_curve(paddle_pair, law, 2.0, distances, count, muons, curve);
     for (std::size_t k = 0; k < count; ++k) {
       seed_uniform(1);
       EXPECT_EQ(curve[k], simulate_coincidences(distances[k], muons, law))
@@ -86,7 +86,8 @@ TEST(lands_on_paddle, takes_lower_edges_and_leaves_upper_ones) {
   };
   for (const edge_case &c : cases) {
     const muon_track vertical{c.x, c.y, 0.0, 1.0, 0.0};
-    EXPECT_EQ(lands_on_paddle(vertical, 10.0), c.counts)
+    EXPECT_EQ(lands_on_paddle(vertical, lower_paddle(paddle_pair), 10.0),
+              c.counts)
         << "(" << c.x << ", " << c.y << ")";
   }
 }

@@ -1,0 +1,121 @@
+// velmora-curve's command line read in-process: the telescope's options,
+// what each refuses, and the law they imply.
+#include "programs/curve_arguments.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+curve_command read(std::vector<std::string> words) {
+  words.insert(words.begin(), "velmora-curve");
+  std::vector<char *> argv;
+  for (std::string &word : words) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+  return read_curve_command(static_cast<int>(words.size()), argv.data());
+}
+
+struct refusal_case {
+  std::vector<std::string> words; // options and operands
+  const char *problem_start;
+  const char *option; // the field the problem concerns
+};
+
+void PrintTo(const refusal_case &c, std::ostream *os) {
+  for (const std::string &word : c.words) {
+    *os << word << ' ';
+  }
+}
+
+const refusal_case refusals[] = {
+    {{"--top", "0x31", "5"}, "top paddle '0x31' is not two positive", "top"},
+    {{"--top", "10x", "5"}, "top paddle '10x'", "top"},
+    {{"--bottom", "-5x5", "5"}, "bottom paddle '-5x5'", "bottom"},
+    {{"--top", "10x31x2", "5"}, "top paddle '10x31x2'", "top"},
+    {{"--bottom", "nanx5", "5"}, "bottom paddle 'nanx5'", "bottom"},
+    {{"--top", "10*31", "5"}, "top paddle '10*31'", "top"},
+    {{"--top", "10X31", "5"}, "top paddle '10X31'", "top"},
+    {{"--offset", "3", "5"}, "offset '3' is not two numbers", "offset"},
+    {{"--offset", "3,inf", "5"}, "offset '3,inf'", "offset"},
+    {{"--exponent", "-1", "5"},
+     "exponent '-1' is not a number of 0 or more",
+     "exponent"},
+    {{"--exponent", "inf", "5"}, "exponent 'inf'", "exponent"},
+    {{"--tilt", "91", "5"}, "tilt '91' is not from 0 to 90", "tilt"},
+    {{"--tilt", "-5", "5"}, "tilt '-5' is not from 0 to 90", "tilt"},
+    {{"--tilt", "0:100:10", "5"},
+     "tilt '0:100:10' is not from 0 to 90",
+     "tilt"},
+    {{"--tilt", "nan", "5"}, "tilt 'nan' is not from 0 to 90", "tilt"},
+    {{"--tilt", "steep", "5"}, "tilt 'steep' is not a number", "tilt"},
+    {{"--tilt", "10,,20", "5"},
+     "tilt list '10,,20' has an empty entry",
+     "tilt"},
+    {{"--tilt-azimuth", "east", "5"},
+     "tilt azimuth 'east' is not a number",
+     "tilt-azimuth"},
+    {{"--seed", "-1", "5"},
+     "seed '-1' is not a whole number from 0 to "
+     "4294967295",
+     "seed"},
+    {{"--seed", "4294967296", "5"}, "seed '4294967296'", "seed"},
+    {{"--seed", "1.5", "5"}, "seed '1.5'", "seed"},
+    {{"--tilt", "0:90:1", "0:1200:1"},
+     "91 tilts and 1201 distances give more than 100000 rows",
+     "tilt"},
+    {{"--law", "isotropic", "--tilt", "10", "5"},
+     "--law isotropic takes no --tilt or --exponent",
+     "law"},
+    {{"--exponent", "1.8", "--law", "both", "5"},
+     "--law both takes no --tilt or --exponent",
+     "law"},
+    {{"--til", "10", "5"},
+     "option '--til' is ambiguous: --tilt, --tilt-azimuth",
+     ""},
+    {{"--top"}, "option '--top' needs a value", ""},
+    {{"--seed", "7"}, "no distances given", "distances"},
+};
+
+class refuses : public testing::TestWithParam<refusal_case> {};
+
+TEST_P(refuses, naming_the_bad_text) {
+  const refusal_case &c = GetParam();
+  const curve_command command = read(c.words);
+  EXPECT_EQ(command.problem.rfind(c.problem_start, 0), 0U) << command.problem;
+  EXPECT_EQ(command.option, c.option);
+}
+
+INSTANTIATE_TEST_SUITE_P(table, refuses, testing::ValuesIn(refusals));
+
+// A tilt or an exponent asks for the flux law; the isotropic one has none.
+TEST(curve_arguments, tilt_or_exponent_alone_means_the_flux_law) {
+  for (const char *option : {"--tilt", "--exponent"}) {
+    const curve_command command = read({option, "1.5", "0x1p3"});
+    EXPECT_EQ(command.problem, "");
+    EXPECT_EQ(command.arguments.laws,
+              std::vector<zenith_law>{zenith_law::cos_squared});
+  }
+  const curve_command good =
+      read({"--top=5x5", "--bottom", "0x1p1x3", "--offset", "-1,2.5", "--seed",
+            "4294967295", "--tilt", "0:30:15", "--tilt-az", "90", "1"});
+  ASSERT_EQ(good.problem, "");
+  const telescope &s = good.arguments.scope;
+  EXPECT_EQ(
+      std::vector<double>({s.top_width_cm, s.top_length_cm, s.bottom_width_cm,
+                           s.bottom_length_cm, s.offset_x_cm, s.offset_y_cm}),
+      std::vector<double>({5, 5, 2, 3, -1, 2.5}));
+  EXPECT_EQ(good.arguments.seed, 4294967295U);
+  EXPECT_EQ(good.arguments.tilts_deg, std::vector<double>({0, 15, 30}));
+  EXPECT_EQ(good.arguments.tilt_azimuth_deg, 90);
+  // The page checks one field at a time with the same readers.
+  EXPECT_EQ(check_curve_option("distances", " 0:10:5  far"),
+            "distance 'far' is not a number");
+  EXPECT_EQ(check_curve_option("top", "25x25"), "");
+}
+
+} // namespace
