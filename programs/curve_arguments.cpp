@@ -337,7 +337,9 @@ curve_command refused(curve_command &command, std::string problem,
 } // namespace
 
 curve_command read_curve_command(int argc, char **argv) {
-  curve_command command{curve_request::run, defaults(), "", ""};
+  curve_command command;
+  command.request = curve_request::run;
+  command.arguments = defaults();
   curve_arguments &arguments = command.arguments;
   // getopt_long's table: codes beyond every character, so that no option
   // is taken for a short one.

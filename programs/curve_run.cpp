@@ -29,7 +29,10 @@ std::string law_name(zenith_law law, double exponent) {
   if (law == zenith_law::isotropic) {
     return "isotropic";
   }
-  return exponent == 2.0 ? "cos_squared" : "cos^" + shortest(exponent);
+  if (exponent == 2.0) {
+    return "cos_squared";
+  }
+  return "cos^" + shortest(exponent);
 }
 
 void append_rows(const curve_run &run, zenith_law law, double tilt_deg,
@@ -64,11 +67,12 @@ void append_rows(const curve_run &run, zenith_law law, double tilt_deg,
 } // namespace
 
 curve_run start_curve_run(const curve_arguments &arguments) {
-  return {arguments,
-          0,
-          0,
-          std::vector<std::int32_t>(arguments.distances_cm.size(), 0),
-          {}};
+  curve_run run;
+  run.arguments = arguments;
+  run.pass = 0;
+  run.done = 0;
+  run.coincidences.assign(arguments.distances_cm.size(), 0);
+  return run;
 }
 
 bool run_slice(curve_run &run, std::string &csv) {

@@ -39,8 +39,9 @@ muon_track draw_tilted_track(const telescope &scope, const sky_frame &f,
     const double c = std::pow(draw(generator), power);
     // A uniform point (v1, v2) of the unit disc, from the two halves of one
     // draw: its angle is the azimuth, at less cost than a sine and a
-    // cosine, and its r^2, uniform on (0, 1] and independent of the angle,
-    // decides whether the direction is kept.
+    // cosine, and its r^2, uniform and independent of the angle, decides
+    // whether the direction is kept. At the centre, r^2 = 0 makes u_z NaN,
+    // which is never kept.
     double v1 = 0.0, v2 = 0.0, r2 = 0.0;
     do {
       const std::uint64_t bits = generator();
@@ -51,7 +52,7 @@ muon_track draw_tilted_track(const telescope &scope, const sky_frame &f,
                0x1.0p-31 -
            1.0;
       r2 = v1 * v1 + v2 * v2;
-    } while (r2 > 1.0 || r2 == 0.0);
+    } while (r2 > 1.0);
     const double scale = std::sqrt((1.0 - c * c) / r2);
     const double w1 = scale * v1, w2 = scale * v2;
     const double uz = f.e1[2] * w1 + f.e3[2] * c; // e2 is horizontal
@@ -73,14 +74,13 @@ template <class Function> double tanh_sinh(Function f, double a, double b) {
   for (int level = 0; level < 12; ++level) {
     // Each level halves h and adds the new abscissae only.
     const double step = level == 0 ? h : 2 * h;
+    // Up to t = 4 the abscissae stay apart from the ends (1 - x is about
+    // 1e-37 there) and the weights have long fallen below 1e-16.
     for (double t = h; t <= 4.0; t += step) {
       const double u = (pi / 2) * std::sinh(t);
       const double from_end = 1.0 / (std::exp(u) * std::cosh(u)); // 1 - x
       const double weight =
           (pi / 2) * std::cosh(t) / (std::cosh(u) * std::cosh(u));
-      if (from_end == 0.0) {
-        break;
-      }
       sum += weight * (f(a + half * from_end) + f(b - half * from_end));
     }
     const double next = half * h * sum;

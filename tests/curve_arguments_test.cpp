@@ -1,6 +1,7 @@
 // velmora-curve's command line read in-process: the telescope's options,
 // what each refuses, and the law they imply.
 #include "programs/curve_arguments.h"
+#include "programs/curve_run.h"
 
 #include <gtest/gtest.h>
 
@@ -65,6 +66,16 @@ const refusal_case refusals[] = {
      "seed"},
     {{"--seed", "4294967296", "5"}, "seed '4294967296'", "seed"},
     {{"--seed", "1.5", "5"}, "seed '1.5'", "seed"},
+    {{"--top", "x5", "5"}, "top paddle 'x5'", "top"},
+    {{"--bottom", "5xinf", "5"}, "bottom paddle '5xinf'", "bottom"},
+    {{"--top", "5x0", "5"}, "top paddle '5x0'", "top"},
+    {{"--offset", "inf,3", "5"}, "offset 'inf,3'", "offset"},
+    {{"--exponent", "two", "5"}, "exponent 'two'", "exponent"},
+    {{"--tilt", "0:steep:10", "5"}, "tilt 'steep' is not a number", "tilt"},
+    {{"--tilt-azimuth", "inf", "5"}, "tilt azimuth 'inf'", "tilt-azimuth"},
+    {{"--seed", "99999999999999999999", "5"},
+     "seed '99999999999999999999'",
+     "seed"},
     {{"--tilt", "0:90:1", "0:1200:1"},
      "91 tilts and 1201 distances give more than 100000 rows",
      "tilt"},
@@ -116,6 +127,23 @@ TEST(curve_arguments, tilt_or_exponent_alone_means_the_flux_law) {
   EXPECT_EQ(check_curve_option("distances", " 0:10:5  far"),
             "distance 'far' is not a number");
   EXPECT_EQ(check_curve_option("top", "25x25"), "");
+  EXPECT_EQ(check_curve_option("distances", " \t"), "no distances given");
+  EXPECT_EQ(check_curve_option("colour", "red"), "unknown option '--colour'");
+  EXPECT_EQ(check_curve_option("help", ""), "unknown option '--help'");
+}
+
+// The page shows the share done between slices; a run of two passes of
+// one slice each is half done after the first.
+TEST(curve_run, tells_the_share_done) {
+  const curve_command command = read({"--muons", "10", "5"});
+  curve_run run = start_curve_run(command.arguments);
+  std::string csv;
+  std::vector<double> shares = {share_done(run)};
+  while (run_slice(run, csv)) {
+    shares.push_back(share_done(run));
+  }
+  EXPECT_EQ(shares, std::vector<double>({0, 0.5, 1}));
+  EXPECT_EQ(csv.rfind("cos_squared,5,10,", 0), 0U) << csv;
 }
 
 } // namespace
