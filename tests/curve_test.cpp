@@ -118,6 +118,7 @@ const std::string plot = VELMORA_PLOT_PATH;
 const char header_without_tilt[] =
     "law,distance_cm,muons,coincidences,efficiency,std_error,rate_per_minute\n";
 const std::string figures_csv = VELMORA_SOURCE_DIR "/docs/efficiency.csv";
+const std::string tilt_csv = VELMORA_SOURCE_DIR "/docs/tilt.csv";
 
 // clang-format off
 const command_case cases[] = {
@@ -205,6 +206,7 @@ const command_case cases[] = {
      "velmora-curve: could not write the curve: Bad file descriptor", "", 1,
      output_closed},
     {"plot", {plot, figures_csv}, "", "<?xml", 0},
+    {"plot_of_a_tilt_scan", {plot, tilt_csv}, "", "<?xml", 0},
     {"plot_to_a_full_device", {plot, figures_csv},
      "velmora-plot: could not write the plot: No space left on device", "", 1,
      full_device},
