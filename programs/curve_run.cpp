@@ -1,8 +1,8 @@
 #include "programs/curve_run.h"
+#include "programs/shortest_text.h"
 #include "simulation/tilted.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -22,7 +22,7 @@ std::size_t pass_count(const curve_arguments &arguments) {
 // simulated, and what to type into velmora to see the same count.
 std::string shortest(double value) {
   char text[32];
-  return {text, std::to_chars(text, text + sizeof text, value).ptr};
+  return {text, shortest_text(value, text)};
 }
 
 std::string law_name(zenith_law law, double exponent) {

@@ -1,10 +1,10 @@
 #include "programs/dialogue.h"
 #include "programs/command_line.h"
 #include "programs/output.h"
+#include "programs/shortest_text.h"
 
 #include <cctype>
 #include <cerrno> // program_invocation_short_name
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -151,9 +151,8 @@ std::int32_t read_muon_count(double distance_cm) {
   if (!clean && !digits && on_distance_line) {
     typed_text line{{}, 0};
     char distance[32];
-    const char *end =
-        std::to_chars(distance, distance + sizeof distance, distance_cm).ptr;
-    for (const char *c = distance; c != end; ++c) {
+    shortest_text(distance_cm, distance);
+    for (const char *c = distance; *c != '\0'; ++c) {
       keep(line, *c);
     }
     if (blank_before) {

@@ -2,10 +2,16 @@
 // what each refuses, and the law they imply.
 #include "programs/curve_arguments.h"
 #include "programs/curve_run.h"
+#include "programs/shortest_text.h"
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -130,6 +136,32 @@ TEST(curve_arguments, tilt_or_exponent_alone_means_the_flux_law) {
   EXPECT_EQ(check_curve_option("distances", " \t"), "no distances given");
   EXPECT_EQ(check_curve_option("colour", "red"), "unknown option '--colour'");
   EXPECT_EQ(check_curve_option("help", ""), "unknown option '--help'");
+}
+
+// The CSV's numbers must read as they always did: what std::to_chars
+// writes, which not every C library has.
+TEST(shortest_text, writes_what_to_chars_writes) {
+  std::vector<double> values = {
+      0.0,      -0.0,      1.0,         0.1,    0.3,    100,
+      1e20,     1e21,      0.001,       0.0001, 123.5,  1e-5,
+      2.5e-7,   -40,       1.0 / 3,     1e308,  5e-324, 2.2250738585072014e-308,
+      HUGE_VAL, -HUGE_VAL, std::nan("")};
+  std::mt19937_64 bits(7);
+  for (int i = 0; i < 50000; ++i) {
+    // Random bit patterns cover every exponent; random decimals the values
+    // a user types and the ranges make.
+    double value = 0.0;
+    const std::uint64_t word = bits();
+    std::memcpy(&value, &word, sizeof value);
+    values.push_back(value);
+    values.push_back(static_cast<double>(word % 100000) / 1000.0);
+  }
+  for (const double value : values) {
+    char mine[32], theirs[32];
+    const std::size_t length = shortest_text(value, mine);
+    *std::to_chars(theirs, theirs + sizeof theirs - 1, value).ptr = '\0';
+    ASSERT_EQ(std::string(mine, length), theirs) << value;
+  }
 }
 
 // The page shows the share done between slices; a run of two passes of

@@ -1,0 +1,11 @@
+// The shortest text that reads back as the same double.
+#pragma once
+
+#include <cstddef>
+
+// Writes into `text` the shortest decimal that strtod reads back as `value`,
+// in fixed notation or in scientific (1e+20, 2.5e-07), whichever is shorter,
+// fixed when they tie: what std::to_chars writes, made from printf and
+// strtod so that every C library gives the same (some lack to_chars for
+// doubles). Returns its length.
+std::size_t shortest_text(double value, char (&text)[32]);

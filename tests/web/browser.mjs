@@ -1,0 +1,71 @@
+// The built page served on 127.0.0.1 and Debian's chromium, headless,
+// driven by puppeteer-core: for the page's tests and its benchmark. Nothing
+// here downloads a browser.
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import puppeteer from 'puppeteer-core';
+
+const types = {
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.css': 'text/css; charset=utf-8',
+  '.wasm': 'application/wasm',
+};
+
+// Serves the files of `dir` on 127.0.0.1 at a free port; `close()` stops it.
+export async function servePage(dir) {
+  const root = path.resolve(dir);
+  const server = http.createServer((request, response) => {
+    const name = new URL(request.url, 'http://localhost').pathname;
+    const file = path.join(root, path.normalize(name === '/' ? '/index.html' : name));
+    if (!file.startsWith(root + path.sep) || !fs.existsSync(file)) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, {'content-type': types[path.extname(file)] || 'application/octet-stream'});
+    fs.createReadStream(file).pipe(response);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return {
+    origin: `http://127.0.0.1:${server.address().port}`,
+    close: () => new Promise((resolve) => server.close(resolve)),
+  };
+}
+
+// Debian's chromium, headless, with a profile of its own that is removed
+// on close, and with nothing of its own that reaches out to the network.
+export async function launchBrowser() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-chromium-'));
+  const browser = await puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    userDataDir: profile,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      '--disable-default-apps', '--disable-extensions'],
+  });
+  const close = browser.close.bind(browser);
+  browser.close = async () => {
+    await close();
+    fs.rmSync(profile, {recursive: true, force: true});
+  };
+  return browser;
+}
+
+// Opens `url` in a new page and waits until the simulation is loaded.
+export async function openPage(browser, url, width = 1100) {
+  const page = await browser.newPage();
+  await page.setViewport({width, height: 900});
+  await page.goto(url);
+  await page.waitForFunction(() => document.getElementById('status').textContent !== 'Loading the simulation…');
+  return page;
+}
+
+// Waits for the run to end and returns the status it ends with.
+export async function waitForRun(page, timeout = 120000) {
+  await page.waitForFunction(() => !document.getElementById('run').disabled &&
+    /^(Done|Nothing|Cancelled|The run failed)/.test(document.getElementById('status').textContent), {timeout});
+  return page.$eval('#status', (node) => node.textContent);
+}
