@@ -317,4 +317,6 @@ function start(module) {
 }
 
 $('run').disabled = true;
-createVelmoraModule().then(start, (error) => status(`The simulation could not be loaded: ${error}`));
+createVelmoraModule().then(start, (error) => status(location.protocol === 'file:'
+  ? 'Browsers do not run this page from a file: open it through a web server, as its README shows.'
+  : `The simulation could not be loaded: ${error}`));
