@@ -40,7 +40,7 @@ void append_rows(const curve_run &run, zenith_law law, double tilt_deg,
   const curve_arguments &arguments = run.arguments;
   const telescope &scope = arguments.scope;
   const double muons = arguments.muons;
-  // The flux through the upper paddle, tilted or not, in muons per minute.
+  // The flux through the upper paddle, tilted or not, per cm^2 and minute.
   const double flux =
       arguments.flux * tilted_flux_share(tilt_deg, arguments.exponent);
   const double area = scope.top_width_cm * scope.top_length_cm;
