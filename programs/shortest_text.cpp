@@ -12,15 +12,14 @@ std::size_t shortest_text(double value, char (&text)[32]) {
         std::snprintf(text, sizeof text, "%s%s", std::signbit(value) ? "-" : "",
                       std::isnan(value) ? "nan" : "inf"));
   }
-  // The fewest significant digits that read back; printf rounds them
-  // correctly, so they are the nearest such digits to the value.
+  // The fewest significant digits that read back (17 always do); printf
+  // rounds them correctly, so they are the nearest such digits to the value.
   char scientific[32];
-  for (int precision = 0; precision < 17; ++precision) {
+  int precision = -1;
+  do {
+    ++precision;
     std::snprintf(scientific, sizeof scientific, "%.*e", precision, value);
-    if (std::strtod(scientific, nullptr) == value) {
-      break;
-    }
-  }
+  } while (std::strtod(scientific, nullptr) != value);
   // d.ddde[+-]XX: the digits without the point, and the exponent.
   const bool negative = scientific[0] == '-';
   const char *mantissa = scientific + (negative ? 1 : 0);
