@@ -20,6 +20,7 @@ namespace {
 curve_command read(std::vector<std::string> words) {
   words.insert(words.begin(), "velmora-curve");
   std::vector<char *> argv;
+  argv.reserve(words.size() + 1);
   for (std::string &word : words) {
     argv.push_back(word.data());
   }
