@@ -42,7 +42,9 @@ export async function launchBrowser() {
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
     headless: true,
     userDataDir: profile,
+    // --disable-dev-shm-usage: a bootstrapped Debian root has no /dev/shm.
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-dev-shm-usage',
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
       '--disable-default-apps', '--disable-extensions'],
   });
