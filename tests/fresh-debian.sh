@@ -3,7 +3,8 @@
 # Runs README's two set-up commands as a new user would meet them: in a
 # freshly bootstrapped minimal Debian 12 root, with nothing installed beyond
 # the base system. Needs root and debootstrap; the mirror is the one this
-# machine's own apt configuration names.
+# machine's own apt configuration names, and DNS and the trust for TLS are
+# this machine's own.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 root=$(mktemp -d "${TMPDIR:-/tmp}/velmora-fresh.XXXXXX")
@@ -30,10 +31,17 @@ rm -f "$root.log"
 echo "fresh-debian: bootstrapped in $(($(seconds) - t0)) s"
 
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# This machine's trust for TLS, for npm in the root: on a network whose proxy
+# re-signs connections, only the machine's own store knows its authority.
+node_ca=
+if [ -r /etc/ssl/certs/ca-certificates.crt ]; then
+  cp /etc/ssl/certs/ca-certificates.crt "$root/root/machine-ca-certificates.crt"
+  node_ca=NODE_EXTRA_CA_CERTS=/root/machine-ca-certificates.crt
+fi
 mount -t proc proc "$root/proc"
 # What is committed, as a clone would bring it.
 git clone -q "$src" "$root/root/velmora"
-in_root() { chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 sh -c "cd /root/velmora && $1"; }
+in_root() { chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 $node_ca sh -c "cd /root/velmora && $1"; }
 
 t0=$(seconds)
 out=$(printf '5\n1000\n' | in_root './setup start' 2>"$root/setup.log") ||
