@@ -1,4 +1,5 @@
 #include "programs/curve_arguments.h"
+#include "programs/shortest_text.h"
 
 #include <cctype>
 #include <cerrno>
@@ -13,7 +14,18 @@ namespace {
 
 // More rows than this are a typing error rather than a curve.
 constexpr std::size_t rows_max = 100000;
+// Measured exponents run from about 1.8 to 2.2, and steep spectra behind
+// absorbers reach about 4. The limit keeps every pass's work per muon
+// bounded: the tilted sampler keeps a direction with a probability that
+// falls as the sky narrows toward the zenith (about 1 in 9 at N = 10 with
+// the axis horizontal, and without end as N grows).
+constexpr double exponent_max = 10.0;
 constexpr std::int32_t default_muons = 1000000;
+
+std::string shortest(double value) {
+  char text[32];
+  return {text, shortest_text(value, text)};
+}
 
 std::string quoted(const std::string &text) {
   return "'" + text + "'";
@@ -59,7 +71,8 @@ std::string add_range(const std::string &text, const char *what,
       return std::string(what) + " " + quoted(parts[i]) + " is not a number";
     }
     if (!std::isfinite(ends[i])) {
-      return "range " + quoted(text) + " does not have finite ends and step";
+      return std::string(what) + " " + quoted(parts[i]) +
+             " is not a finite number";
     }
   }
   const double from = ends[0], to = ends[1], step = ends[2];
@@ -77,6 +90,7 @@ std::string add_range(const std::string &text, const char *what,
            std::to_string(rows_max) + " " + what + "s";
   }
   const auto last = static_cast<std::size_t>(steps + 1e-9);
+  const std::size_t first = values.size();
   for (std::size_t k = 0; k <= last; ++k) {
     // from + k*step rather than repeated addition, so that no rounding creeps
     // in; written to 15 digits and read back, so that 0:1:0.1 gives 0.3
@@ -85,6 +99,14 @@ std::string add_range(const std::string &text, const char *what,
     std::snprintf(rounded, sizeof rounded, "%.15g",
                   from + static_cast<double>(k) * step);
     values.push_back(std::strtod(rounded, nullptr));
+    // A step below the numbers' resolution would give rows that repeat one
+    // value while claiming to be a range.
+    if (values.size() > first + 1 &&
+        values.back() == values[values.size() - 2]) {
+      values.resize(first);
+      return "range " + quoted(text) + " has a STEP too small to tell its " +
+             what + "s apart";
+    }
   }
   return "";
 }
@@ -103,6 +125,10 @@ std::string add_values(const std::string &text, const char *what,
     double value = 0.0;
     if (!read_number(entry.c_str(), value)) {
       return std::string(what) + " " + quoted(entry) + " is not a number";
+    }
+    if (!std::isfinite(value)) {
+      return std::string(what) + " " + quoted(entry) +
+             " is not a finite number";
     }
     values.push_back(value);
   }
@@ -192,9 +218,10 @@ std::string read_offset(const char *text, curve_arguments &arguments) {
 
 std::string read_exponent(const char *text, curve_arguments &arguments) {
   double exponent = 0.0;
-  if (!read_number(text, exponent) || !std::isfinite(exponent) ||
-      exponent < 0.0) {
-    return "exponent " + quoted(text) + " is not a number of 0 or more";
+  if (!read_number(text, exponent) || !(exponent >= 0.0) ||
+      exponent > exponent_max) {
+    return "exponent " + quoted(text) + " is not a number from 0 to " +
+           shortest(exponent_max);
   }
   arguments.exponent = exponent;
   return "";
@@ -266,8 +293,8 @@ const curve_option options[] = {
      "x and y; default 0,0",
      read_offset},
     {"exponent", "N",
-     "the sky's intensity goes as cos^N of the zenith angle,\nN >= 0; default "
-     "2",
+     "the sky's intensity goes as cos^N of the zenith angle,\n0 to 10; "
+     "default 2",
      read_exponent},
     {"tilt", "ANGLES",
      "the axis's tilt from the vertical in degrees, 0 to 90,\n"
@@ -307,8 +334,13 @@ curve_arguments defaults() {
           {}};
 }
 
-// What getopt_long refused in `word`: an unknown or an ambiguous option.
+// What getopt_long refused in `word`: an unknown or an ambiguous option, or
+// a value given to an option that takes none.
 std::string unknown_option(const char *word) {
+  if (optopt >= 256) { // the code of a long option, as --help=x
+    return "option " + quoted(std::string("--") + options[optopt - 256].name) +
+           " takes no value";
+  }
   if (optopt != 0) { // a short option: getopt may be inside a cluster
     return "unknown option " + quoted({'-', static_cast<char>(optopt)}) +
            " (put -- before a negative distance)";
@@ -402,13 +434,16 @@ curve_command read_curve_command(int argc, char **argv) {
                      "law");
     }
   }
-  if (arguments.tilts_deg.size() * arguments.distances_cm.size() > rows_max) {
-    return refused(command,
-                   std::to_string(arguments.tilts_deg.size()) + " tilts and " +
-                       std::to_string(arguments.distances_cm.size()) +
-                       " distances give more than " + std::to_string(rows_max) +
-                       " rows",
-                   "tilt");
+  const std::size_t laws = arguments.laws.size();
+  if (laws * arguments.tilts_deg.size() * arguments.distances_cm.size() >
+      rows_max) {
+    return refused(
+        command,
+        (laws > 1 ? std::to_string(laws) + " laws, " : "") +
+            std::to_string(arguments.tilts_deg.size()) + " tilts and " +
+            std::to_string(arguments.distances_cm.size()) +
+            " distances give more than " + std::to_string(rows_max) + " rows",
+        laws > 1 ? "law" : "tilt");
   }
   return command;
 }

@@ -51,15 +51,34 @@ const refusal_case refusals[] = {
     {{"--offset", "3", "5"}, "offset '3' is not two numbers", "offset"},
     {{"--offset", "3,inf", "5"}, "offset '3,inf'", "offset"},
     {{"--exponent", "-1", "5"},
-     "exponent '-1' is not a number of 0 or more",
+     "exponent '-1' is not a number from 0 to 10",
      "exponent"},
     {{"--exponent", "inf", "5"}, "exponent 'inf'", "exponent"},
+    // A sky narrower than any measured one would make the tilted sampler
+    // reject directions without bound.
+    {{"--exponent", "10.5", "5"},
+     "exponent '10.5' is not a number from 0 to 10",
+     "exponent"},
+    {{"--exponent", "1e300", "5"}, "exponent '1e300'", "exponent"},
+    {{"--exponent", "nan", "5"}, "exponent 'nan'", "exponent"},
+    {{"--help=x", "5"}, "option '--help' takes no value", ""},
+    {{"--version=", "5"}, "option '--version' takes no value", ""},
+    {{"5", "nan"}, "distance 'nan' is not a finite number", "distances"},
+    {{"--", "-inf,5"}, "distance '-inf' is not a finite number", "distances"},
+    {{"0:inf:1"}, "distance 'inf' is not a finite number", "distances"},
+    {{"1:1.00000000000001:1e-15"},
+     "range '1:1.00000000000001:1e-15' has a STEP too small to tell its "
+     "distances apart",
+     "distances"},
+    {{"--law", "both", "0:99999:1"},
+     "2 laws, 1 tilts and 100000 distances give more than 100000 rows",
+     "law"},
     {{"--tilt", "91", "5"}, "tilt '91' is not from 0 to 90", "tilt"},
     {{"--tilt", "-5", "5"}, "tilt '-5' is not from 0 to 90", "tilt"},
     {{"--tilt", "0:100:10", "5"},
      "tilt '0:100:10' is not from 0 to 90",
      "tilt"},
-    {{"--tilt", "nan", "5"}, "tilt 'nan' is not from 0 to 90", "tilt"},
+    {{"--tilt", "nan", "5"}, "tilt 'nan' is not a finite number", "tilt"},
     {{"--tilt", "steep", "5"}, "tilt 'steep' is not a number", "tilt"},
     {{"--tilt", "10,,20", "5"},
      "tilt list '10,,20' has an empty entry",
@@ -109,6 +128,41 @@ TEST_P(refuses, naming_the_bad_text) {
 }
 
 INSTANTIATE_TEST_SUITE_P(table, refuses, testing::ValuesIn(refusals));
+
+struct accepted_case {
+  std::vector<std::string> words;
+  std::vector<double> distances_cm; // as read
+};
+
+void PrintTo(const accepted_case &c, std::ostream *os) {
+  for (const std::string &word : c.words) {
+    *os << word << ' ';
+  }
+}
+
+// The ends of each option's range are taken, and a range keeps its TO when
+// STEP divides the span but rounding puts the quotient a hair below it.
+const accepted_case acceptances[] = {
+    {{"--muons", "2147483647", "5"}, {5}},
+    {{"--exponent", "0", "5"}, {5}},
+    {{"--exponent", "10", "5"}, {5}},
+    {{"--flux", "0", "5"}, {5}},
+    {{"0:0.3:0.1"}, {0, 0.1, 0.2, 0.3}},
+    {{"--law", "cos_squared", "0:99999:1"}, {}},
+};
+
+class accepts : public testing::TestWithParam<accepted_case> {};
+
+TEST_P(accepts, the_ends_of_each_range) {
+  const accepted_case &c = GetParam();
+  const curve_command command = read(c.words);
+  EXPECT_EQ(command.problem, "");
+  if (!c.distances_cm.empty()) {
+    EXPECT_EQ(command.arguments.distances_cm, c.distances_cm);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(table, accepts, testing::ValuesIn(acceptances));
 
 // A tilt or an exponent asks for the flux law; the isotropic one has none.
 TEST(curve_arguments, tilt_or_exponent_alone_means_the_flux_law) {
@@ -166,7 +220,8 @@ TEST(shortest_text, writes_what_to_chars_writes) {
 }
 
 // The page shows the share done between slices; a run of two passes of
-// one slice each is half done after the first.
+// one slice each is half done after the first, and one of many slices a
+// pass grows with every slice.
 TEST(curve_run, tells_the_share_done) {
   const curve_command command = read({"--muons", "10", "5"});
   curve_run run = start_curve_run(command.arguments);
@@ -177,6 +232,18 @@ TEST(curve_run, tells_the_share_done) {
   }
   EXPECT_EQ(shares, std::vector<double>({0, 0.5, 1}));
   EXPECT_EQ(csv.rfind("cos_squared,5,10,", 0), 0U) << csv;
+
+  curve_run long_run = start_curve_run(
+      read({"--law", "cos_squared", "--muons", "3000", "0:4999:1"}).arguments);
+  double before = share_done(long_run);
+  int slices = 0;
+  while (run_slice(long_run, csv)) {
+    ++slices;
+    EXPECT_GT(share_done(long_run), before);
+    before = share_done(long_run);
+  }
+  EXPECT_GT(slices, 1);
+  EXPECT_EQ(before, 1);
 }
 
 } // namespace

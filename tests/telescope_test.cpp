@@ -153,6 +153,13 @@ TEST(telescope, swapping_the_paddles_keeps_the_rate) {
        {20, 20, 10, 31, -3, 4},
        {40, 30},
        {40, 210}},
+      // A mirror image across the plane x-z keeps a lean toward +x: the
+      // sky must send as many muons toward +y as toward -y.
+      {"mirror across y, tilted",
+       {10, 31, 10, 31, 0, 8},
+       {10, 31, 10, 31, 0, -8},
+       {30, 0},
+       {30, 0}},
       {"half turn, tilted",
        {10, 31, 20, 20, 3, -4},
        {20, 20, 10, 31, 3 + 20 - 10, -4 + 20 - 31},
