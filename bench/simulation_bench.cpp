@@ -1,69 +1,79 @@
-// Time per trial of the simulation beside the least its platform calls cost.
+// Time per trial of the simulation beside the least its platform calls cost,
+// and per muon of a curve's pass beside a single run.
 #include "simulation/additive_generator.h"
 #include "simulation/coincidences.h"
-#include "simulation/tilted.h"
+#include "simulation/curve_pass.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
 constexpr std::int32_t trials = 100000;
 
 // Reports the time of one trial rather than of a whole batch.
-void count_trials(benchmark::State &state) {
-  state.counters["per_trial"] =
-      benchmark::Counter(trials, benchmark::Counter::kIsIterationInvariantRate |
-                                     benchmark::Counter::kInvert);
+void count_trials(benchmark::State &state, std::int32_t per_iteration) {
+  state.counters["per_trial"] = benchmark::Counter(
+      per_iteration, benchmark::Counter::kIsIterationInvariantRate |
+                         benchmark::Counter::kInvert);
 }
 
 void simulation(benchmark::State &state, zenith_law law) {
   for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
     benchmark::DoNotOptimize(simulate_coincidences(10.0, trials, law));
   }
-  count_trials(state);
+  count_trials(state, trials);
 }
 
-// A whole efficiency curve, 0 to 100 cm in steps of 2, per track: the cost
-// to set beside one run of `simulation` at a single distance.
-void curve(benchmark::State &state, zenith_law law) {
-  double distances[51];
-  for (int k = 0; k < 51; ++k) {
-    distances[k] = 2.0 * k;
+// One pass of a curve, per muon: `count` distances from 0 cm spread over
+// 100 cm (one at 10 cm alone), through `scope` tilted by `tilt_deg`.
+void pass(benchmark::State &state, const telescope &scope, double tilt_deg,
+          double exponent, std::size_t count) {
+  std::vector<double> distances(count, 10.0);
+  for (std::size_t k = 0; count > 1 && k < count; ++k) {
+    distances[k] = 100.0 * static_cast<double>(k) / (count - 1);
   }
-  std::int32_t coincidences[51] = {};
+  const pass_setup setup{
+      scope, zenith_law::cos_squared, exponent, {tilt_deg, 0.0}, 0,
+      1,     distances.data(),        count};
+  std::vector<std::int32_t> tally(tally_size(scope, count));
+  std::uint64_t block = 0;
   for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-    simulate_curve(paddle_pair, law, 2.0, distances, 51, trials, coincidences);
-    benchmark::DoNotOptimize(coincidences);
+    simulate_block(setup, block++, block_muons, tally.data());
+    benchmark::DoNotOptimize(tally.data());
   }
-  count_trials(state);
+  count_trials(state, block_muons);
 }
 
-// A pass of velmora-curve under the cos^2 law, per muon, over
-// state.range(1) distances from 0 cm in steps of 2, at a tilt of
-// state.range(0) degrees: 0 is the horizontal pass, the one to set the
-// tilted ones beside.
-void pass(benchmark::State &state) {
-  const auto tilt_deg = static_cast<double>(state.range(0));
-  const auto count = static_cast<std::size_t>(state.range(1));
-  double distances[51];
-  std::int32_t coincidences[51] = {};
-  for (std::size_t k = 0; k < count; ++k) {
-    distances[k] = 2.0 * static_cast<double>(k) + (count == 1 ? 10.0 : 0.0);
+// The programs' pair, state.range(0) degrees tilted, over state.range(1)
+// distances: a curve's pass to set beside one run of `simulation`.
+void curve(benchmark::State &state) {
+  pass(state, paddle_pair, static_cast<double>(state.range(0)), 2.0,
+       static_cast<std::size_t>(state.range(1)));
+}
+
+// The most a pass may cost per muon: the narrowest sky accepted, N = 10,
+// seen by a telescope lying on its side, keeps about one direction in nine.
+void worst_tilted(benchmark::State &state) {
+  pass(state, paddle_pair, 90.0, 10.0, 1);
+}
+
+// A stack of state.range(0) layers of 10 cm x 31 cm, 1 cm thick when
+// state.range(1) is 1, the middle ones 2 cm apart, at 51 distances from
+// 2 (state.range(0) - 1) cm on; beside the thin pair of the same settings.
+void stack(benchmark::State &state) {
+  const auto layers = static_cast<int>(state.range(0));
+  const double thickness = static_cast<double>(state.range(1));
+  const layer box{10, 31, thickness, 0, 0, 0};
+  telescope scope = paddle_telescope(box, box, 0, 0);
+  scope.count = layers;
+  for (int i = 1; i < layers; ++i) {
+    scope.layers[i] = box;
+    scope.layers[i].depth_cm = 2.0 * i - 1.0;
   }
-  std::mt19937_64 generator(1);
-  for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-    if (tilt_deg == 0.0) {
-      simulate_curve(paddle_pair, zenith_law::cos_squared, 2.0, distances,
-                     count, trials, coincidences);
-    } else {
-      simulate_tilted_curve(paddle_pair, {tilt_deg, 0.0}, 2.0, generator,
-                            distances, count, trials, coincidences);
-    }
-    benchmark::DoNotOptimize(coincidences);
-  }
-  count_trials(state);
+  pass(state, scope, 0.0, 2.0, 51);
 }
 
 // The floor: per trial only the calls that a trial must make (four values
@@ -87,32 +97,26 @@ void platform_floor(benchmark::State &state, zenith_law law) {
     }
     benchmark::DoNotOptimize(sum);
   }
-  count_trials(state);
+  count_trials(state, trials);
 }
 
-// The most a tilted pass may cost per muon: the narrowest sky accepted,
-// N = 10, seen by a telescope lying on its side, keeps about one direction
-// in nine.
-void worst_tilted(benchmark::State &state) {
-  double distance = 10.0;
-  std::int32_t coincidences = 0;
-  std::mt19937_64 generator(1);
+// The jump that starts each block of the programs' trial in its place.
+void jump(benchmark::State &state) {
+  additive_generator g = seeded_generator(1);
   for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-    simulate_tilted_curve(paddle_pair, {90.0, 0.0}, 10.0, generator, &distance,
-                          1, trials, &coincidences);
-    benchmark::DoNotOptimize(coincidences);
+    jump_generator(g, 4 * static_cast<std::uint64_t>(block_muons) * 1000);
+    benchmark::DoNotOptimize(g);
   }
-  count_trials(state);
 }
 
-BENCHMARK(worst_tilted);
 BENCHMARK_CAPTURE(simulation, cos_squared, zenith_law::cos_squared);
 BENCHMARK_CAPTURE(platform_floor, cos_squared, zenith_law::cos_squared);
-BENCHMARK_CAPTURE(curve, cos_squared, zenith_law::cos_squared);
 BENCHMARK_CAPTURE(simulation, isotropic, zenith_law::isotropic);
 BENCHMARK_CAPTURE(platform_floor, isotropic, zenith_law::isotropic);
-BENCHMARK_CAPTURE(curve, isotropic, zenith_law::isotropic);
-BENCHMARK(pass)->ArgsProduct({{0, 1, 30, 60, 90}, {1, 51}});
+BENCHMARK(curve)->ArgsProduct({{0, 30, 60, 90}, {1, 51, 1001}});
+BENCHMARK(worst_tilted);
+BENCHMARK(stack)->ArgsProduct({{2, 3, 4, 8}, {0, 1}});
+BENCHMARK(jump);
 
 } // namespace
 

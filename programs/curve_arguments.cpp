@@ -9,18 +9,24 @@
 #include <cstring>
 #include <getopt.h>
 #include <iterator>
+#include <tuple>
 
 namespace {
 
 // More rows than this are a typing error rather than a curve.
 constexpr std::size_t rows_max = 100000;
+// The passes' tallies of one run, in 32-bit counts: 16 MiB for each thread.
+constexpr std::size_t tally_entries_max = std::size_t{1} << 22;
+constexpr std::int32_t default_muons = 1000000;
 // Measured exponents run from about 1.8 to 2.2, and steep spectra behind
 // absorbers reach about 4. The limit keeps every pass's work per muon
 // bounded: the tilted sampler keeps a direction with a probability that
 // falls as the sky narrows toward the zenith (about 1 in 9 at N = 10 with
 // the axis horizontal, and without end as N grows).
 constexpr double exponent_max = 10.0;
-constexpr std::int32_t default_muons = 1000000;
+constexpr unsigned threads_max = 256;
+// A window of this many nanoseconds is no coincidence window any more.
+constexpr double window_max_ns = 1e9;
 
 std::string shortest(double value) {
   char text[32];
@@ -38,12 +44,14 @@ bool read_number(const char *text, double &value) {
   return std::sscanf(text, "%lf%n", &value, &used) == 1 && text[used] == '\0';
 }
 
-// Two numbers joined by `separator`, each read as read_number reads one.
-bool read_pair(const char *text, char separator, double &first,
-               double &second) {
-  int used = 0;
-  return std::sscanf(text, "%lf%n", &first, &used) == 1 &&
-         text[used] == separator && read_number(text + used + 1, second);
+// A whole number from 0 to `largest`, in decimal digits only.
+bool read_whole(const char *text, unsigned long long largest,
+                unsigned long long &value) {
+  errno = 0;
+  char *end = nullptr;
+  value = std::strtoull(text, &end, 10);
+  return std::isdigit(static_cast<unsigned char>(text[0])) && *end == '\0' &&
+         errno != ERANGE && value <= largest;
 }
 
 std::vector<std::string> split(const std::string &text, char separator) {
@@ -55,6 +63,15 @@ std::vector<std::string> split(const std::string &text, char separator) {
   }
   pieces.push_back(text.substr(start));
   return pieces;
+}
+
+// "<what> '<text>' <is not ...>", with a word on the decimal point when the
+// text holds a comma where one number was expected: 1,85 for 1.85.
+std::string refusal(const std::string &what, const std::string &text,
+                    const std::string &expected) {
+  return what + " " + quoted(text) + " " + expected +
+         (text.find(',') != text.npos ? " (write the decimal point as '.')"
+                                      : "");
 }
 
 // FROM:TO:STEP, both ends included when STEP divides the span; `what` names
@@ -101,8 +118,7 @@ std::string add_range(const std::string &text, const char *what,
     values.push_back(std::strtod(rounded, nullptr));
     // A step below the numbers' resolution would give rows that repeat one
     // value while claiming to be a range.
-    if (values.size() > first + 1 &&
-        values.back() == values[values.size() - 2]) {
+    if (k > 0 && values.back() == values[values.size() - 2]) {
       values.resize(first);
       return "range " + quoted(text) + " has a STEP too small to tell its " +
              what + "s apart";
@@ -135,8 +151,19 @@ std::string add_values(const std::string &text, const char *what,
   return "";
 }
 
-std::string add_distances(const char *text, curve_arguments &arguments) {
-  std::vector<double> &distances = arguments.distances_cm;
+// What the options say about the telescope before it is put together: the
+// two paddles, the layers between them, and each layer's counter.
+struct reading {
+  curve_arguments arguments;
+  layer top, bottom;
+  std::vector<layer> between;
+  double offset[2];
+  std::vector<double> detection, noise_hz;
+  bool given_top, given_bottom, given_paddles;
+};
+
+std::string add_distances(const char *text, reading &r) {
+  std::vector<double> &distances = r.arguments.distances_cm;
   std::string problem = add_values(text, "distance", distances);
   if (problem.empty() && distances.size() > rows_max) {
     problem = quoted(text) + " brings the distances to more than " +
@@ -145,89 +172,253 @@ std::string add_distances(const char *text, curve_arguments &arguments) {
   return problem;
 }
 
-std::string read_law(const char *text, curve_arguments &arguments) {
+std::string read_law(const char *text, reading &r) {
+  std::vector<zenith_law> &laws = r.arguments.laws;
   if (std::strcmp(text, "cos_squared") == 0) {
-    arguments.laws = {zenith_law::cos_squared};
+    laws = {zenith_law::cos_squared};
   } else if (std::strcmp(text, "isotropic") == 0) {
-    arguments.laws = {zenith_law::isotropic};
+    laws = {zenith_law::isotropic};
   } else if (std::strcmp(text, "both") == 0) {
-    arguments.laws = {zenith_law::cos_squared, zenith_law::isotropic};
+    laws = {zenith_law::cos_squared, zenith_law::isotropic};
   } else {
     return "law " + quoted(text) + " is not cos_squared, isotropic or both";
   }
   return "";
 }
 
-std::string read_muons(const char *text, curve_arguments &arguments) {
-  errno = 0;
-  char *end = nullptr;
-  const long long muons = std::strtoll(text, &end, 10);
-  if (!std::isdigit(static_cast<unsigned char>(text[0])) || *end != '\0' ||
-      errno == ERANGE || muons < 1 || muons > INT32_MAX) {
-    return "muon count " + quoted(text) + " is not a whole number from 1 to " +
-           std::to_string(INT32_MAX);
+std::string read_muons(const char *text, reading &r) {
+  unsigned long long muons = 0;
+  if (!read_whole(text, INT32_MAX, muons) || muons < 1) {
+    return refusal("muon count", text,
+                   "is not a whole number from 1 to " +
+                       std::to_string(INT32_MAX));
   }
-  arguments.muons = static_cast<std::int32_t>(muons);
+  r.arguments.muons = static_cast<std::int32_t>(muons);
   return "";
 }
 
-std::string read_flux(const char *text, curve_arguments &arguments) {
-  double flux = 0.0;
-  if (!read_number(text, flux) || !std::isfinite(flux) || flux < 0.0) {
-    return "flux " + quoted(text) + " is not a number of 0 or more";
+// A number from `low` to `high`, both included, for an option that takes
+// one.
+std::string read_bounded(const char *text, const char *what, double low,
+                         double high, double &to) {
+  double value = 0.0;
+  if (!read_number(text, value) || !(value >= low && value <= high) ||
+      std::isinf(value)) {
+    return refusal(what, text,
+                   std::isinf(high) ? "is not a finite number of " +
+                                          shortest(low) + " or more"
+                                    : "is not a number from " + shortest(low) +
+                                          " to " + shortest(high));
   }
-  arguments.flux = flux;
+  to = value;
   return "";
 }
 
-// WxL: two positive finite numbers joined by a lower-case x.
-std::string read_footprint(const char *text, const char *which, double &width,
-                           double &length) {
-  double w = 0.0, l = 0.0;
-  if (!read_pair(text, 'x', w, l) || !std::isfinite(w) || !std::isfinite(l) ||
-      w <= 0.0 || l <= 0.0) {
-    return std::string(which) + " paddle " + quoted(text) +
-           " is not two positive numbers joined by x, as 10x31";
+std::string read_flux(const char *text, reading &r) {
+  return read_bounded(text, "flux", 0.0, HUGE_VAL, r.arguments.flux);
+}
+
+std::string read_intensity(const char *text, reading &r) {
+  return read_bounded(text, "intensity", 0.0, HUGE_VAL, r.arguments.intensity);
+}
+
+// WxL or WxLxT: positive finite numbers joined by a lower-case x, and a
+// thickness of 0 or more. Each number is read as "%lf" reads it, so that
+// 0x1p3 is 8.
+std::string read_box(const char *text, const char *what, layer &to) {
+  double size[3] = {0.0, 0.0, 0.0};
+  int parts = 0;
+  bool good = true;
+  for (const char *at = text; good;) {
+    int used = 0;
+    good = parts < 3 && std::sscanf(at, "%lf%n", &size[parts], &used) == 1 &&
+           std::isfinite(size[parts]) &&
+           (size[parts] > 0.0 || (parts == 2 && size[parts] == 0.0));
+    ++parts;
+    at += used;
+    if (!good || *at == '\0') {
+      break;
+    }
+    good = *at == 'x' && !std::isspace(static_cast<unsigned char>(at[1]));
+    ++at;
   }
-  width = w;
-  length = l;
+  if (!good || parts < 2 || std::isspace(static_cast<unsigned char>(text[0]))) {
+    return refusal(what, text,
+                   "is not a width and a length, and maybe a thickness, in "
+                   "cm joined by x, as 10x31 or 5x5x1");
+  }
+  to = {size[0], size[1], size[2], 0.0, 0.0, 0.0};
   return "";
 }
 
-std::string read_top(const char *text, curve_arguments &arguments) {
-  return read_footprint(text, "top", arguments.scope.top_width_cm,
-                        arguments.scope.top_length_cm);
+std::string read_top(const char *text, reading &r) {
+  r.given_top = true;
+  return read_box(text, "top paddle", r.top);
 }
 
-std::string read_bottom(const char *text, curve_arguments &arguments) {
-  return read_footprint(text, "bottom", arguments.scope.bottom_width_cm,
-                        arguments.scope.bottom_length_cm);
+std::string read_bottom(const char *text, reading &r) {
+  r.given_bottom = true;
+  return read_box(text, "bottom paddle", r.bottom);
 }
 
-std::string read_offset(const char *text, curve_arguments &arguments) {
-  double dx = 0.0, dy = 0.0;
-  if (!read_pair(text, ',', dx, dy) || !std::isfinite(dx) ||
-      !std::isfinite(dy)) {
+std::string read_paddles(const char *text, reading &r) {
+  r.given_paddles = true;
+  std::string problem = read_box(text, "paddle", r.top);
+  r.bottom = r.top;
+  return problem;
+}
+
+// DX,DY: two finite numbers joined by a comma.
+bool read_pair(const std::string &text, double (&pair)[2]) {
+  const std::vector<std::string> parts = split(text, ',');
+  return parts.size() == 2 && read_number(parts[0].c_str(), pair[0]) &&
+         read_number(parts[1].c_str(), pair[1]) && std::isfinite(pair[0]) &&
+         std::isfinite(pair[1]);
+}
+
+std::string read_offset(const char *text, reading &r) {
+  if (!read_pair(text, r.offset)) {
     return "offset " + quoted(text) +
            " is not two numbers joined by a comma, as 0,0";
   }
-  arguments.scope.offset_x_cm = dx;
-  arguments.scope.offset_y_cm = dy;
   return "";
 }
 
-std::string read_exponent(const char *text, curve_arguments &arguments) {
-  double exponent = 0.0;
-  if (!read_number(text, exponent) || !(exponent >= 0.0) ||
-      exponent > exponent_max) {
-    return "exponent " + quoted(text) + " is not a number from 0 to " +
-           shortest(exponent_max);
+// WxL[xT]@DEPTH[,DX,DY]: a layer between the paddles, its upper face DEPTH
+// below the upper paddle's lower face, its corner at DX,DY.
+std::string read_layer(const char *text, reading &r) {
+  const std::string whole = text;
+  const std::size_t at = whole.find('@');
+  const std::string expected =
+      "is not a layer WxL[xT]@DEPTH[,DX,DY] in cm, as 10x31x1@5 or "
+      "5x5@3,2.5,0";
+  if (at == whole.npos) {
+    return "layer " + quoted(whole) + " " + expected;
   }
-  arguments.exponent = exponent;
+  layer l{};
+  if (!read_box(whole.substr(0, at).c_str(), "layer", l).empty()) {
+    return "layer " + quoted(whole) + " " + expected;
+  }
+  const std::vector<std::string> place = split(whole.substr(at + 1), ',');
+  double depth = 0.0, corner[2] = {0.0, 0.0};
+  const bool good =
+      (place.size() == 1 || place.size() == 3) &&
+      read_number(place[0].c_str(), depth) && std::isfinite(depth) &&
+      depth >= 0.0 &&
+      (place.size() == 1 || read_pair(place[1] + "," + place[2], corner));
+  if (!good) {
+    return "layer " + quoted(whole) + " " + expected +
+           ", with a DEPTH of 0 or more";
+  }
+  if (r.between.size() == static_cast<std::size_t>(layers_max - 2)) {
+    return "layer " + quoted(whole) + " is one too many: at most " +
+           std::to_string(layers_max - 2) + " layers lie between the paddles";
+  }
+  l.depth_cm = depth;
+  l.x_cm = corner[0];
+  l.y_cm = corner[1];
+  r.between.push_back(l);
   return "";
 }
 
-std::string read_tilts(const char *text, curve_arguments &arguments) {
+std::string read_min_path(const char *text, reading &r) {
+  return read_bounded(text, "least path", 0.0, HUGE_VAL,
+                      r.arguments.scope.min_path_cm);
+}
+
+// Comma-separated numbers from `low` to `high`, one per layer.
+std::string read_per_layer(const char *text, const char *what, double low,
+                           double high, std::vector<double> &to) {
+  to.clear();
+  const std::vector<std::string> parts = split(text, ',');
+  for (const std::string &part : parts) {
+    double value = 0.0;
+    if (!read_number(part.c_str(), value) || !(value >= low && value <= high) ||
+        std::isinf(value)) {
+      return std::string(what) + " " + quoted(part) + " in " + quoted(text) +
+             (std::isinf(high)
+                  ? " is not a finite number of " + shortest(low) + " or more"
+                  : " is not a number from " + shortest(low) + " to " +
+                        shortest(high));
+    }
+    to.push_back(value);
+  }
+  if (parts.size() > static_cast<std::size_t>(layers_max)) {
+    return std::string(what) + " " + quoted(text) + " has more than " +
+           std::to_string(layers_max) + " values, one per layer";
+  }
+  return "";
+}
+
+std::string read_detection(const char *text, reading &r) {
+  return read_per_layer(text, "detection probability", 0.0, 1.0, r.detection);
+}
+
+std::string read_noise(const char *text, reading &r) {
+  return read_per_layer(text, "noise rate", 0.0, HUGE_VAL, r.noise_hz);
+}
+
+std::string read_window(const char *text, reading &r) {
+  return read_bounded(text, "window", 0.0, window_max_ns,
+                      r.arguments.window_ns);
+}
+
+std::string read_precision(const char *text, reading &r) {
+  double precision = 0.0;
+  if (!read_number(text, precision) || !(precision > 0.0 && precision < 1.0)) {
+    return refusal("precision", text,
+                   "is not a relative precision above 0 and below 1, as 0.05");
+  }
+  r.arguments.precision = precision;
+  return "";
+}
+
+// "all", a number K of layers, or layer numbers joined by +; checked
+// against the number of layers once the telescope is known.
+std::string add_requirement(const std::string &text, reading &r) {
+  curve_requirement q{{0, 0}, text};
+  unsigned long long number = 0;
+  if (text == "all") {
+    q.rule.needed = ~std::uint32_t{0};
+  } else if (text.find('+') == text.npos) {
+    if (!read_whole(text.c_str(), layers_max, number) || number < 2) {
+      return "requirement " + quoted(text) +
+             " is not all, a number of layers from 2 to " +
+             std::to_string(layers_max) + ", or layers joined by +, as 1+3";
+    }
+    q.rule.at_least = static_cast<int>(number);
+  } else {
+    for (const std::string &part : split(text, '+')) {
+      if (!read_whole(part.c_str(), layers_max, number) || number < 1 ||
+          (q.rule.needed & (1U << (number - 1))) != 0) {
+        return "requirement " + quoted(text) +
+               " is not two or more different layer numbers joined by +, "
+               "as 1+3";
+      }
+      q.rule.needed |= 1U << (number - 1);
+    }
+  }
+  r.arguments.requirements.push_back(q);
+  return "";
+}
+
+std::string read_require(const char *text, reading &r) {
+  r.arguments.requirements.clear();
+  for (const std::string &part : split(text, ',')) {
+    std::string problem = add_requirement(part, r);
+    if (!problem.empty()) {
+      return problem;
+    }
+  }
+  return "";
+}
+
+std::string read_exponent(const char *text, reading &r) {
+  return read_bounded(text, "exponent", 0.0, exponent_max,
+                      r.arguments.exponent);
+}
+
+std::string read_tilts(const char *text, reading &r) {
   std::vector<double> tilts;
   std::string problem = add_values(text, "tilt", tilts);
   for (const double tilt : tilts) {
@@ -235,29 +426,49 @@ std::string read_tilts(const char *text, curve_arguments &arguments) {
       problem = "tilt " + quoted(text) + " is not from 0 to 90 degrees";
     }
   }
-  arguments.tilts_deg = tilts;
+  r.arguments.tilts_deg = tilts;
   return problem;
 }
 
-std::string read_tilt_azimuth(const char *text, curve_arguments &arguments) {
+std::string read_tilt_azimuth(const char *text, reading &r) {
   double azimuth = 0.0;
   if (!read_number(text, azimuth) || !std::isfinite(azimuth)) {
-    return "tilt azimuth " + quoted(text) + " is not a number of degrees";
+    return refusal("tilt azimuth", text, "is not a number of degrees");
   }
-  arguments.tilt_azimuth_deg = azimuth;
+  r.arguments.tilt_azimuth_deg = azimuth;
   return "";
 }
 
-std::string read_seed(const char *text, curve_arguments &arguments) {
-  errno = 0;
-  char *end = nullptr;
-  const unsigned long long seed = std::strtoull(text, &end, 10);
-  if (!std::isdigit(static_cast<unsigned char>(text[0])) || *end != '\0' ||
-      errno == ERANGE || seed > UINT32_MAX) {
-    return "seed " + quoted(text) + " is not a whole number from 0 to " +
-           std::to_string(UINT32_MAX);
+std::string read_seed(const char *text, reading &r) {
+  unsigned long long seed = 0;
+  if (!read_whole(text, UINT32_MAX, seed)) {
+    return refusal("seed", text,
+                   "is not a whole number from 0 to " +
+                       std::to_string(UINT32_MAX));
   }
-  arguments.seed = static_cast<std::uint32_t>(seed);
+  r.arguments.seed = static_cast<std::uint32_t>(seed);
+  return "";
+}
+
+std::string read_threads(const char *text, reading &r) {
+  unsigned long long threads = 0;
+  if (!read_whole(text, threads_max, threads) || threads < 1) {
+    return refusal("thread count", text,
+                   "is not a whole number from 1 to " +
+                       std::to_string(threads_max));
+  }
+  r.arguments.threads = static_cast<unsigned>(threads);
+  return "";
+}
+
+std::string read_method(const char *text, reading &r) {
+  if (std::strcmp(text, "mc") == 0) {
+    r.arguments.method = curve_method::monte_carlo;
+  } else if (std::strcmp(text, "integral") == 0) {
+    r.arguments.method = curve_method::integral;
+  } else {
+    return "method " + quoted(text) + " is not mc or integral";
+  }
   return "";
 }
 
@@ -266,32 +477,64 @@ struct curve_option {
   const char *name;
   const char *value; // the value's name in the usage; nullptr for none
   const char *help;  // lines after the first are indented to match
-  std::string (*read)(const char *text, curve_arguments &arguments);
+  std::string (*read)(const char *text, reading &r);
 };
 
 const curve_option options[] = {
     {"law", "LAW",
      "cos_squared (flux through a surface, as velmora), isotropic\n"
-     "(as velmorauni) or both; default both, but cos_squared alone\n"
-     "with --tilt or --exponent",
+     "(directions uniform per track, as velmorauni) or both;\n"
+     "default both, but cos_squared alone with --tilt, --exponent\n"
+     "or a thick upper paddle",
      read_law},
     {"muons", "N",
      "muons per distance and tilt, 1 to 2147483647;\ndefault 1000000",
      read_muons},
     {"flux", "J",
-     "muon flux through a horizontal surface in cm^-2 min^-1;\n"
-     "default 1, about the sea-level figure",
+     "muon flux through a horizontal surface in cm^-2 min^-1\n"
+     "(not an intensity per steradian); default 1, about\n"
+     "the sea-level figure",
      read_flux},
-    {"top", "WxL",
-     "the upper paddle's width (along x) and length (along y)\nin cm; "
-     "default 10x31",
-     read_top},
-    {"bottom", "WxL", "the lower paddle's, likewise; default 10x31",
-     read_bottom},
+    {"intensity", "I",
+     "instead of --flux: the vertical intensity in m^-2 s^-1 sr^-1,\n"
+     "about 70 above 1 GeV/c at sea level; J = 2 pi I / (N + 2)",
+     read_intensity},
+    {"paddles", "WxL[xT]",
+     "both paddles' width (along x), length (along y) and\n"
+     "thickness in cm; default 10x31, thin",
+     read_paddles},
+    {"top", "WxL[xT]", "the upper paddle's, with --bottom", read_top},
+    {"bottom", "WxL[xT]", "the lower paddle's, with --top", read_bottom},
     {"offset", "DX,DY",
      "where the lower paddle's corner lies from the upper one's,\nin cm along "
      "x and y; default 0,0",
      read_offset},
+    {"layer", "WxL[xT]@DEPTH[,DX,DY]",
+     "a counter between the paddles, its upper face DEPTH cm\n"
+     "below the upper paddle's lower face, its corner at DX,DY;\n"
+     "repeat for up to 6, from the top down",
+     read_layer},
+    {"min-path", "CM",
+     "a thick layer whose chord along the track is shorter\n"
+     "does not count it; default 0",
+     read_min_path},
+    {"require", "LIST",
+     "which layers must fire, comma-separated, one set of rows\n"
+     "each: all, a number K (at least K layers) or layers\n"
+     "joined by + (1+3); layers are numbered from 1 at the top;\n"
+     "default all",
+     read_require},
+    {"detection", "P1,P2,...",
+     "each layer's probability of a signal when crossed;\ndefault 1 each",
+     read_detection},
+    {"noise", "R1,R2,...",
+     "each layer's own singles in Hz (dark counts,\nradioactivity); default "
+     "0 each",
+     read_noise},
+    {"window", "NS", "the coincidence window in ns, for the accidental rate",
+     read_window},
+    {"precision", "P", "the relative precision, as 0.05, for the counting time",
+     read_precision},
     {"exponent", "N",
      "the sky's intensity goes as cos^N of the zenith angle,\n0 to 10; "
      "default 2",
@@ -301,13 +544,20 @@ const curve_option options[] = {
      "as for DISTANCES; one row per law, tilt and distance;\ndefault 0",
      read_tilts},
     {"tilt-azimuth", "DEG",
-     "the way the axis leans: 0 toward +x (the width), 90\ntoward +y (the "
-     "length); default 0",
+     "which way the axis leans: 0 toward +x, 90 toward +y;\ndefault 0",
      read_tilt_azimuth},
     {"seed", "S",
      "where the random numbers start, 0 to 4294967295; default 1,\n"
-     "where the programs start (0 gives the same as 1 without\n--tilt)",
+     "where the programs start (0 gives the same as 1 through a\nthin "
+     "upright upper paddle)",
      read_seed},
+    {"threads", "N",
+     "threads to run on, 1 to 256; default every core the\n"
+     "process may use; the counts do not depend on it",
+     read_threads},
+    {"method", "METHOD",
+     "mc (Monte Carlo, the default) or integral (exact, for\nthin layers)",
+     read_method},
     {"help", nullptr, "print this help and exit (also -h)", nullptr},
     {"version", nullptr, "print the version and exit", nullptr},
 };
@@ -322,16 +572,27 @@ int option_index(const char *name) {
   return -1;
 }
 
-curve_arguments defaults() {
-  return {{zenith_law::cos_squared, zenith_law::isotropic},
-          default_muons,
-          1.0,
-          paddle_pair,
-          2.0,
-          {0.0},
-          0.0,
-          1,
-          {}};
+reading defaults() {
+  reading r{};
+  curve_arguments &a = r.arguments;
+  a.laws = {zenith_law::cos_squared, zenith_law::isotropic};
+  a.muons = default_muons;
+  a.flux = 1.0;
+  a.intensity = NAN;
+  a.scope = paddle_pair;
+  a.exponent = 2.0;
+  a.tilts_deg = {0.0};
+  a.tilt_azimuth_deg = 0.0;
+  a.seed = 1;
+  a.requirements = {{{~std::uint32_t{0}, 0}, "all"}};
+  a.window_ns = NAN;
+  a.precision = NAN;
+  a.threads = 0;
+  a.method = curve_method::monte_carlo;
+  r.top = paddle_pair.layers[0];
+  r.bottom = paddle_pair.layers[1];
+  r.top.depth_cm = 0.0;
+  return r;
 }
 
 // What getopt_long refused in `word`: an unknown or an ambiguous option, or
@@ -366,13 +627,194 @@ curve_command refused(curve_command &command, std::string problem,
   return command;
 }
 
+// "1 tilt", "91 tilts".
+std::string counted(std::size_t n, const char *what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+std::string layer_name(int i) {
+  return "layer " + std::to_string(i + 1);
+}
+
+// Puts the telescope together from what the options said, and checks what
+// no single option can: `option` is set to the one the problem concerns.
+std::string assemble(reading &r, const bool (&given)[option_count],
+                     const char *&option) {
+  curve_arguments &a = r.arguments;
+  option = "paddles";
+  if (r.given_paddles && (r.given_top || r.given_bottom)) {
+    return "--paddles gives both paddles: it takes no --top or --bottom";
+  }
+  if (r.given_top != r.given_bottom) {
+    option = r.given_top ? "top" : "bottom";
+    return std::string("--") + option + " needs --" +
+           (r.given_top ? "bottom" : "top") +
+           " too; --paddles gives both paddles one size";
+  }
+  telescope &scope = a.scope;
+  const double min_path = scope.min_path_cm;
+  scope = paddle_telescope(r.top, r.bottom, r.offset[0], r.offset[1]);
+  scope.min_path_cm = min_path;
+  scope.count = static_cast<int>(r.between.size()) + 2;
+  scope.layers[bottom_of(scope)] = scope.layers[1];
+  for (std::size_t i = 0; i < r.between.size(); ++i) {
+    scope.layers[i + 1] = r.between[i];
+  }
+  // From the top down, each layer's upper face at or below the lower face of
+  // the one above.
+  option = "layer";
+  double reaches = 0.0;
+  for (int i = 1; i < bottom_of(scope); ++i) {
+    const layer &l = scope.layers[i];
+    if (l.depth_cm < reaches) {
+      return layer_name(i) + " at depth " + shortest(l.depth_cm) +
+             " would lie in " + layer_name(i - 1) + ", which reaches depth " +
+             shortest(reaches) + ": give the layers from the top down";
+    }
+    reaches = l.depth_cm + l.thickness_cm;
+  }
+  bool thick = false, thin = false;
+  for (int i = 0; i < scope.count; ++i) {
+    (scope.layers[i].thickness_cm > 0.0 ? thick : thin) = true;
+  }
+  option = "min-path";
+  if (min_path > 0.0 && thin) {
+    return "--min-path needs every layer to have a thickness (WxLxT)";
+  }
+  // Every distance puts the lower paddle below every layer.
+  option = "distances";
+  for (const double d : a.distances_cm) {
+    if (scope.count > 2 && d < reaches) {
+      return "distance " + shortest(d) + " would put the lower paddle above " +
+             layer_name(bottom_of(scope) - 1) + ", which reaches depth " +
+             shortest(reaches);
+    }
+    if (thick && d < 0.0) {
+      return "distance " + shortest(d) +
+             " would put the lower paddle into the upper one";
+    }
+  }
+  for (const auto &[values, what, name] :
+       {std::tuple{&r.detection, "detection probabilities", "detection"},
+        std::tuple{&r.noise_hz, "noise rates", "noise"}}) {
+    option = name;
+    if (!values->empty() &&
+        values->size() != static_cast<std::size_t>(scope.count)) {
+      return "--" + std::string(name) + " gives " +
+             std::to_string(values->size()) + " " + what + " for " +
+             std::to_string(scope.count) + " layers";
+    }
+  }
+  for (int i = 0; i < scope.count; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    a.detection[i] = r.detection.empty() ? 1.0 : r.detection[k];
+    a.noise_hz[i] = r.noise_hz.empty() ? 0.0 : r.noise_hz[k];
+  }
+  option = "require";
+  const std::uint32_t all = (1U << scope.count) - 1;
+  for (curve_requirement &q : a.requirements) {
+    if (q.text == "all") {
+      q.rule.needed = all;
+    }
+    if (q.rule.at_least > scope.count || (q.rule.needed & ~all) != 0) {
+      return "requirement " + quoted(q.text) + " asks for more than the " +
+             std::to_string(scope.count) + " layers of the telescope";
+    }
+  }
+  // The flux law alone unless the isotropic one was asked for; it has no
+  // tilt, no sky's exponent and no flux through a thick box.
+  const bool flux_law_only = given[option_index("tilt")] ||
+                             given[option_index("exponent")] ||
+                             scope.layers[0].thickness_cm > 0.0;
+  option = "law";
+  if (flux_law_only && !given[option_index("law")]) {
+    a.laws = {zenith_law::cos_squared};
+  } else if (flux_law_only && a.laws.back() == zenith_law::isotropic) {
+    const char *law = a.laws.size() == 2 ? "both" : "isotropic";
+    return std::string("--law ") + law +
+           " takes no --tilt, --exponent or thick upper paddle: the "
+           "isotropic law draws directions for each track through a thin "
+           "paddle, not a flux through a surface";
+  }
+  option = "intensity";
+  if (given[option_index("intensity")] && given[option_index("flux")]) {
+    return "--intensity and --flux both give the sky's flux: give one";
+  }
+  if (given[option_index("intensity")]) {
+    a.flux = flux_of_intensity(a.intensity, a.exponent);
+  }
+  // Rows, and the tallies they are counted in: each tilt's passes through
+  // the layers above the bottom keep a count per pattern of those layers
+  // and per distance.
+  const std::size_t laws = a.laws.size(), tilts = a.tilts_deg.size();
+  const std::size_t rows =
+      laws * tilts * a.requirements.size() * a.distances_cm.size();
+  option = laws > 1 ? "law" : "tilt";
+  if (rows > rows_max) {
+    std::vector<std::string> parts;
+    if (laws > 1) {
+      parts.push_back(counted(laws, "law"));
+    }
+    if (tilts > 1 || laws == 1) {
+      parts.push_back(counted(tilts, "tilt"));
+    }
+    if (a.requirements.size() > 1) {
+      parts.push_back(counted(a.requirements.size(), "requirement"));
+    }
+    parts.push_back(counted(a.distances_cm.size(), "distance"));
+    std::string list = parts[0];
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+      list += (i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    }
+    return list + " give more than " + std::to_string(rows_max) + " rows";
+  }
+  const std::size_t patterns = std::size_t{1} << bottom_of(scope);
+  const std::size_t entries = laws * tilts *
+                              static_cast<std::size_t>(bottom_of(scope)) *
+                              patterns * (a.distances_cm.size() + 2);
+  if (entries > tally_entries_max) {
+    return "a telescope of " + std::to_string(scope.count) + " layers takes " +
+           "at most " +
+           std::to_string(
+               tally_entries_max /
+                   (static_cast<std::size_t>(bottom_of(scope)) * patterns) -
+               1) +
+           " distances in all its laws and tilts";
+  }
+  option = "";
+  return "";
+}
+
 } // namespace
+
+double flux_of_intensity(double intensity, double exponent) {
+  constexpr double pi = 3.14159265358979323846;
+  // m^-2 s^-1 into cm^-2 min^-1.
+  constexpr double per_cm2_minute = 60.0 / 1e4;
+  return 2.0 * pi * intensity / (exponent + 2.0) * per_cm2_minute;
+}
+
+std::string telescope_text(const telescope &scope) {
+  std::string text;
+  for (int i = 0; i < scope.count; ++i) {
+    const layer &l = scope.layers[i];
+    text += (i == 0 ? "" : "|") + shortest(l.width_cm) + "x" +
+            shortest(l.length_cm);
+    if (l.thickness_cm > 0.0) {
+      text += "x" + shortest(l.thickness_cm);
+    }
+    if (i > 0) {
+      text += "@" + (i == bottom_of(scope) ? "d" : shortest(l.depth_cm)) + ":" +
+              shortest(l.x_cm) + ":" + shortest(l.y_cm);
+    }
+  }
+  return text;
+}
 
 curve_command read_curve_command(int argc, char **argv) {
   curve_command command;
   command.request = curve_request::run;
-  command.arguments = defaults();
-  curve_arguments &arguments = command.arguments;
+  reading r = defaults();
   // getopt_long's table: codes beyond every character, so that no option
   // is taken for a short one.
   option long_options[option_count + 1] = {};
@@ -406,7 +848,7 @@ curve_command read_curve_command(int argc, char **argv) {
                             : curve_request::version;
       return command;
     }
-    std::string problem = o.read(optarg, arguments);
+    std::string problem = o.read(optarg, r);
     if (!problem.empty()) {
       return refused(command, problem, o.name);
     }
@@ -415,35 +857,16 @@ curve_command read_curve_command(int argc, char **argv) {
     return refused(command, "no distances given", "distances");
   }
   for (int i = optind; i < argc; ++i) {
-    std::string problem = add_distances(argv[i], arguments);
+    std::string problem = add_distances(argv[i], r);
     if (!problem.empty()) {
       return refused(command, problem, "distances");
     }
   }
-  // The isotropic law describes directions, not a flux through a surface:
-  // it has no tilt and no sky's exponent.
-  if (given[option_index("tilt")] || given[option_index("exponent")]) {
-    if (!given[option_index("law")]) {
-      arguments.laws = {zenith_law::cos_squared};
-    } else if (arguments.laws.back() == zenith_law::isotropic) {
-      const char *law = arguments.laws.size() == 2 ? "both" : "isotropic";
-      return refused(command,
-                     std::string("--law ") + law +
-                         " takes no --tilt or --exponent: the isotropic law "
-                         "describes directions, not a flux through a surface",
-                     "law");
-    }
-  }
-  const std::size_t laws = arguments.laws.size();
-  if (laws * arguments.tilts_deg.size() * arguments.distances_cm.size() >
-      rows_max) {
-    return refused(
-        command,
-        (laws > 1 ? std::to_string(laws) + " laws, " : "") +
-            std::to_string(arguments.tilts_deg.size()) + " tilts and " +
-            std::to_string(arguments.distances_cm.size()) +
-            " distances give more than " + std::to_string(rows_max) + " rows",
-        laws > 1 ? "law" : "tilt");
+  const char *option = "";
+  std::string problem = assemble(r, given, option);
+  command.arguments = r.arguments;
+  if (!problem.empty()) {
+    return refused(command, problem, option);
   }
   return command;
 }
@@ -452,14 +875,19 @@ std::string curve_usage(const char *program) {
   std::string usage =
       std::string("usage: ") + program +
       " [OPTION]... DISTANCES...\n"
-      "Writes as CSV the geometric efficiency of a two-paddle telescope at "
-      "each\ndistance, with its binomial standard error and, for the flux "
-      "law, the\ncoincidence rate to expect.\n";
-  constexpr std::size_t column = 22;
+      "Writes as CSV the geometric efficiency of a telescope of two or more\n"
+      "scintillator layers at each distance between its paddles, with its\n"
+      "binomial standard error and, for the flux law, the coincidence rate\n"
+      "to expect and what the counter will show.\n";
+  constexpr std::size_t column = 24;
   for (const curve_option &o : options) {
     std::string head = std::string("  --") + o.name;
     if (o.value != nullptr) {
       head += std::string(" ") + o.value;
+    }
+    if (head.size() >= column) {
+      usage += head + "\n";
+      head.clear();
     }
     head.resize(column, ' ');
     for (const std::string &line : split(o.help, '\n')) {
@@ -468,14 +896,15 @@ std::string curve_usage(const char *program) {
     }
   }
   return usage +
-         "DISTANCES are in cm, each a number, a comma-separated list (2,5,10) "
-         "or\nFROM:TO:STEP (0:100:2). Put -- before a distance that starts "
-         "with a minus\nsign.\n";
+         "DISTANCES are the gaps in cm between the upper paddle's lower face "
+         "and the\nlower paddle's upper face, each a number, a comma-separated "
+         "list (2,5,10)\nor FROM:TO:STEP (0:100:2). Put -- before a distance "
+         "that starts with a\nminus sign.\n";
 }
 
 std::string check_curve_option(const std::string &name,
                                const std::string &value) {
-  curve_arguments scratch = defaults();
+  reading scratch = defaults();
   if (name == "distances") {
     std::string problem = "no distances given";
     std::size_t start = value.find_first_not_of(" \t");

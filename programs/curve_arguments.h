@@ -1,24 +1,45 @@
-// The command line of velmora-curve. It is read here without printing or
-// ending anything, so that the command, its tests and the page in the
-// browser all check it with the same code.
+// The command line of velmora-curve, and the telescope options that
+// velmora-fit shares with it. It is read here without printing or ending
+// anything, so that the commands, their tests and the page in the browser
+// all check it with the same code.
 #pragma once
 
-#include "simulation/coincidences.h"
+#include "simulation/counter.h"
+#include "simulation/telescope.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+// A requirement of --require and its text as the CSV writes it: all, 2,
+// 1+3.
+struct curve_requirement {
+  requirement rule;
+  std::string text;
+};
+
+// How the efficiency is computed: by the Monte Carlo, or by the integral
+// over directions, exact for thin layers.
+enum class curve_method { monte_carlo, integral };
+
 struct curve_arguments {
-  std::vector<zenith_law> laws; // one pass each per tilt, in this order
-  std::int32_t muons;           // per distance and tilt
-  double flux;                  // muons per cm^2 per minute, horizontal
-  telescope scope;
+  std::vector<zenith_law> laws;  // one pass each per tilt, in this order
+  std::int32_t muons;            // per distance and tilt
+  double flux;                   // J: muons per cm^2 per minute, horizontal
+  double intensity;              // I in m^-2 s^-1 sr^-1 when given, else NaN
+  telescope scope;               // the bottom's depth is each distance
   double exponent;               // of the flux law's cos^N sky
   std::vector<double> tilts_deg; // of the axis from the vertical
   double tilt_azimuth_deg;
   std::uint32_t seed;
   std::vector<double> distances_cm;
+  std::vector<curve_requirement> requirements; // one set of rows each
+  double detection[layers_max];                // each layer's, 0 to 1
+  double noise_hz[layers_max];                 // each layer's own singles
+  double window_ns;                            // NaN when not given
+  double precision;                            // NaN when not given
+  unsigned threads;                            // 0: every core the process has
+  curve_method method;
 };
 
 enum class curve_request { run, help, version };
@@ -44,3 +65,12 @@ std::string curve_usage(const char *program);
 // problem, or "" when the value is good.
 std::string check_curve_option(const std::string &name,
                                const std::string &value);
+
+// The telescope as one CSV field without commas, quotes or blanks: the
+// layers from top to bottom joined by '|', the top as WxL or WxLxT, each
+// further one as WxL[xT]@DEPTH:DX:DY, the bottom's DEPTH written d.
+std::string telescope_text(const telescope &scope);
+
+// The flux J through a horizontal surface in cm^-2 min^-1 that a vertical
+// intensity I in m^-2 s^-1 sr^-1 gives under a cos^N sky: 2 pi I / (N + 2).
+double flux_of_intensity(double intensity, double exponent);

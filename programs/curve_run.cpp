@@ -1,28 +1,38 @@
 #include "programs/curve_run.h"
 #include "programs/shortest_text.h"
-#include "simulation/tilted.h"
+#include "simulation/curve_pass.h"
+
+#include <boost/math/distributions/binomial.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 
-const char curve_header[] = "law,distance_cm,muons,coincidences,efficiency,"
-                            "std_error,rate_per_minute,tilt_deg\n";
+const char curve_header[] =
+    "law,distance_cm,muons,coincidences,efficiency,std_error,rate_per_minute,"
+    "tilt_deg,efficiency_low,efficiency_high,require,rate_detected_per_minute,"
+    "accidentals_per_minute,counting_time_s,singles_per_minute_1,"
+    "singles_per_minute_2,singles_per_minute_3,singles_per_minute_4,"
+    "singles_per_minute_5,singles_per_minute_6,singles_per_minute_7,"
+    "singles_per_minute_8,flux_per_cm2_min,tilt_azimuth_deg,telescope,"
+    "detection,noise_hz,min_path_cm,window_ns,method\n";
 
 namespace {
 
-// Landing tests per slice of a pass: a few milliseconds of work.
-constexpr std::size_t tests_per_slice = std::size_t{1} << 22;
-
-std::size_t pass_count(const curve_arguments &arguments) {
-  return arguments.laws.size() * arguments.tilts_deg.size();
-}
+constexpr double seconds_per_minute = 60.0;
 
 // The shortest text that reads back as the same double: the value that was
 // simulated, and what to type into velmora to see the same count.
 std::string shortest(double value) {
   char text[32];
   return {text, shortest_text(value, text)};
+}
+
+std::string formatted(const char *format, double value) {
+  char text[48];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
 }
 
 std::string law_name(zenith_law law, double exponent) {
@@ -35,87 +45,327 @@ std::string law_name(zenith_law law, double exponent) {
   return "cos^" + shortest(exponent);
 }
 
-void append_rows(const curve_run &run, zenith_law law, double tilt_deg,
-                 std::string &csv) {
-  const curve_arguments &arguments = run.arguments;
-  const telescope &scope = arguments.scope;
-  const double muons = arguments.muons;
-  // The flux through the upper paddle, tilted or not, per cm^2 and minute.
-  const double flux =
-      arguments.flux * tilted_flux_share(tilt_deg, arguments.exponent);
-  const double area = scope.top_width_cm * scope.top_length_cm;
-  const std::string prefix = law_name(law, arguments.exponent) + ",";
-  const std::string suffix = "," + shortest(tilt_deg) + "\n";
-  for (std::size_t k = 0; k < run.coincidences.size(); ++k) {
-    const double efficiency = run.coincidences[k] / muons;
-    char row[160];
-    std::snprintf(row, sizeof row, "%s,%d,%d,%.6f,%.4g,",
-                  shortest(arguments.distances_cm[k]).c_str(), arguments.muons,
-                  run.coincidences[k], efficiency,
-                  std::sqrt(efficiency * (1.0 - efficiency) / muons));
-    csv += prefix + row;
-    // Only the flux law weights directions as a flux through a surface; an
-    // isotropic efficiency says nothing about a rate.
-    if (law == zenith_law::cos_squared) {
-      std::snprintf(row, sizeof row, "%.6g", efficiency * flux * area);
-      csv += row;
-    }
-    csv += suffix;
+// The layers the muons must be drawn through so that every track that can
+// meet a requirement is counted once: the top, and each layer below it
+// through which a track can meet one while missing every layer above it;
+// all of them when chance coincidences are asked for, which tracks that
+// miss the top may take part in.
+std::vector<int> sources_of(const curve_arguments &a, zenith_law law) {
+  std::vector<int> sources = {0};
+  if (law == zenith_law::isotropic) {
+    return sources; // no flux to add passes up with
   }
+  const int count = a.scope.count;
+  const std::uint32_t all = (1U << count) - 1;
+  for (int j = 1; j < count - 1; ++j) {
+    const std::uint32_t below = all & ~((1U << j) - 1);
+    bool needed = !std::isnan(a.window_ns) && count > 2;
+    for (const curve_requirement &q : a.requirements) {
+      needed = needed || requirement_met(q.rule, below);
+    }
+    if (needed) {
+      sources.push_back(j);
+    }
+  }
+  return sources;
 }
+
+// The numbers joined by ';', one per layer.
+std::string per_layer(const double *values, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += (i == 0 ? "" : ";") + shortest(values[i]);
+  }
+  return text;
+}
+
+// A 68% Clopper-Pearson interval for k of n: central, 16% beyond each end,
+// except where k is 0 or n and the interval can only reach out on one side,
+// which then holds all of the 32%.
+void efficiency_interval(std::int64_t k, std::int64_t n, double &low,
+                         double &high) {
+  using binomial = boost::math::binomial_distribution<double>;
+  const auto trials = static_cast<double>(n);
+  const auto successes = static_cast<double>(k);
+  const double tail = k == 0 || k == n ? 0.32 : 0.16;
+  low = k == 0 ? 0.0 : binomial::find_lower_bound_on_p(trials, successes, tail);
+  high =
+      k == n ? 1.0 : binomial::find_upper_bound_on_p(trials, successes, tail);
+}
+
+// What the passes of one law and tilt say at one distance: for each set of
+// layers (bit i for layer i + 1), how many of the muons drawn through the
+// top cross exactly those, and the rate of muons per minute, from every
+// pass, that do.
+struct crossings {
+  std::vector<std::int64_t> top;  // [set]
+  std::vector<double> per_minute; // [set]
+};
 
 } // namespace
 
+curve_plan plan_curve(const curve_arguments &arguments) {
+  curve_plan plan;
+  plan.arguments = arguments;
+  const std::vector<double> &distances = arguments.distances_cm;
+  std::vector<std::size_t> order(distances.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) {
+                     return distances[a] < distances[b];
+                   });
+  plan.position.resize(distances.size());
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    plan.sorted.push_back(distances[order[k]]);
+    plan.position[order[k]] = k;
+  }
+  plan.groups = 0;
+  for (const zenith_law law : arguments.laws) {
+    for (const double tilt_deg : arguments.tilts_deg) {
+      for (const int source : sources_of(arguments, law)) {
+        plan.passes.push_back({law, tilt_deg, source, plan.groups});
+      }
+      ++plan.groups;
+    }
+  }
+  plan.blocks_per_pass =
+      (static_cast<std::uint64_t>(arguments.muons) + block_muons - 1) /
+      block_muons;
+  plan.tally_size = tally_size(arguments.scope, distances.size());
+  return plan;
+}
+
+std::uint64_t block_count(const curve_plan &plan) {
+  return plan.passes.size() * plan.blocks_per_pass;
+}
+
+std::int32_t muons_in_block(const curve_plan &plan, std::uint64_t block) {
+  const std::uint64_t first =
+      block % plan.blocks_per_pass * static_cast<std::uint64_t>(block_muons);
+  return static_cast<std::int32_t>(std::min<std::uint64_t>(
+      block_muons, static_cast<std::uint64_t>(plan.arguments.muons) - first));
+}
+
+std::size_t group_of_block(const curve_plan &plan, std::uint64_t block) {
+  return plan.passes[block / plan.blocks_per_pass].group;
+}
+
+std::uint64_t first_block_of_group(const curve_plan &plan, std::size_t group) {
+  std::uint64_t pass = 0;
+  while (plan.passes[pass].group != group) {
+    ++pass;
+  }
+  return pass * plan.blocks_per_pass;
+}
+
+std::uint64_t blocks_of_group(const curve_plan &plan, std::size_t group) {
+  std::uint64_t passes = 0;
+  for (const curve_pass &p : plan.passes) {
+    passes += p.group == group ? 1 : 0;
+  }
+  return passes * plan.blocks_per_pass;
+}
+
+void run_block(const curve_plan &plan, std::uint64_t block,
+               std::int32_t *tallies) {
+  const std::uint64_t index = block / plan.blocks_per_pass;
+  const curve_pass &p = plan.passes[index];
+  const curve_arguments &a = plan.arguments;
+  const pass_setup setup{
+      a.scope,  p.law,  a.exponent,         {p.tilt_deg, a.tilt_azimuth_deg},
+      p.source, a.seed, plan.sorted.data(), plan.sorted.size()};
+  simulate_block(setup, block % plan.blocks_per_pass,
+                 muons_in_block(plan, block),
+                 tallies + index * plan.tally_size);
+}
+
+std::string group_rows(const curve_plan &plan, std::size_t group,
+                       std::int32_t *tallies) {
+  const curve_arguments &a = plan.arguments;
+  const telescope &scope = a.scope;
+  const int count = scope.count;
+  const int bottom = bottom_of(scope);
+  const std::size_t sets = std::size_t{1} << count;
+  const auto muons = static_cast<double>(a.muons);
+  // This group's passes, their counts, and what each muon drawn through
+  // its layer stands for, in muons per minute.
+  zenith_law law = zenith_law::cos_squared;
+  double tilt_deg = 0.0;
+  std::vector<pass_counts> counts;
+  std::vector<double> weight;
+  for (std::size_t i = 0; i < plan.passes.size(); ++i) {
+    const curve_pass &p = plan.passes[i];
+    if (p.group != group) {
+      continue;
+    }
+    law = p.law;
+    tilt_deg = p.tilt_deg;
+    counts.push_back(
+        finish_tally(scope, plan.sorted.size(), tallies + i * plan.tally_size));
+    weight.push_back(a.flux *
+                     box_flux_area(scope.layers[p.source],
+                                   {p.tilt_deg, a.tilt_azimuth_deg},
+                                   a.exponent) /
+                     muons);
+  }
+  const bool rates = law == zenith_law::cos_squared;
+  const tilt lean{tilt_deg, a.tilt_azimuth_deg};
+  // Each layer's singles: the muons through its box that it sees, and its
+  // own noise.
+  std::string singles;
+  double singles_hz[layers_max] = {};
+  for (int i = 0; i < layers_max; ++i) {
+    if (rates && i < count) {
+      const double per_minute =
+          a.flux * box_flux_area(scope.layers[i], lean, a.exponent) *
+              a.detection[i] +
+          seconds_per_minute * a.noise_hz[i];
+      singles_hz[i] = per_minute / seconds_per_minute;
+      singles += formatted("%.6g", per_minute);
+    }
+    singles += ",";
+  }
+  // Which telescope and sky the rows are for.
+  const std::string described =
+      (rates ? shortest(a.flux) : std::string()) + "," +
+      shortest(a.tilt_azimuth_deg) + "," + telescope_text(scope) + "," +
+      per_layer(a.detection, count) + "," + per_layer(a.noise_hz, count) + "," +
+      shortest(scope.min_path_cm) + "," +
+      (std::isnan(a.window_ns) ? std::string() : shortest(a.window_ns)) +
+      ",mc\n";
+  const std::string prefix = law_name(law, a.exponent) + ",";
+  const std::string tilt_text = "," + shortest(tilt_deg) + ",";
+
+  std::string csv;
+  crossings at{std::vector<std::int64_t>(sets), std::vector<double>(sets)};
+  std::vector<double> events_hz(sets);
+  for (const curve_requirement &q : a.requirements) {
+    for (std::size_t k = 0; k < a.distances_cm.size(); ++k) {
+      const std::size_t u = plan.position[k];
+      std::fill(at.top.begin(), at.top.end(), 0);
+      std::fill(at.per_minute.begin(), at.per_minute.end(), 0.0);
+      for (std::size_t j = 0; j < counts.size(); ++j) {
+        const pass_counts &c = counts[j];
+        for (int m = 0; m < c.pattern_count; ++m) {
+          const std::int64_t crossing =
+              c.crossing[static_cast<std::size_t>(m) * c.count + u];
+          const std::int64_t missing = c.tracks[m] - crossing;
+          const std::size_t with = static_cast<std::size_t>(m) | std::size_t{1}
+                                                                     << bottom;
+          if (j == 0) {
+            at.top[with] += crossing;
+            at.top[static_cast<std::size_t>(m)] += missing;
+          }
+          at.per_minute[with] += weight[j] * static_cast<double>(crossing);
+          at.per_minute[static_cast<std::size_t>(m)] +=
+              weight[j] * static_cast<double>(missing);
+        }
+      }
+      std::int64_t coincidences = 0;
+      double rate = 0.0, detected = 0.0;
+      for (std::size_t set = 0; set < sets; ++set) {
+        const auto layers = static_cast<std::uint32_t>(set);
+        if (requirement_met(q.rule, layers)) {
+          coincidences += at.top[set];
+          rate += at.per_minute[set];
+        }
+        detected += at.per_minute[set] *
+                    detected_share(q.rule, layers, a.detection, count);
+      }
+      const double efficiency = static_cast<double>(coincidences) / muons;
+      double low = 0.0, high = 0.0;
+      efficiency_interval(coincidences, a.muons, low, high);
+      char row[256];
+      std::snprintf(row, sizeof row, "%s,%d,%lld,%.6f,%.4g,",
+                    shortest(a.distances_cm[k]).c_str(), a.muons,
+                    static_cast<long long>(coincidences), efficiency,
+                    std::sqrt(efficiency * (1.0 - efficiency) / muons));
+      csv += prefix + row;
+      // Only the flux law weights directions as a flux through a surface;
+      // an efficiency of the isotropic law says nothing about a rate.
+      csv += rates ? formatted("%.6g", rate) : std::string();
+      csv += tilt_text + formatted("%.6g", low) + "," +
+             formatted("%.6g", high) + "," + q.text + ",";
+      if (rates) {
+        csv += formatted("%.6g", detected);
+        double accidental_hz = 0.0;
+        csv += ",";
+        if (!std::isnan(a.window_ns)) {
+          // Events that fire exactly each set of layers, in Hz: muons, each
+          // layer seen with its probability, and what is left of each
+          // layer's singles, its noise with it, firing that layer alone.
+          std::fill(events_hz.begin(), events_hz.end(), 0.0);
+          for (std::size_t set = 1; set < sets; ++set) {
+            for (std::size_t fired = 1; fired < sets; ++fired) {
+              if ((fired & (fired - 1)) != 0) {
+                events_hz[fired] +=
+                    at.per_minute[set] / seconds_per_minute *
+                    fires_exactly(static_cast<std::uint32_t>(fired),
+                                  static_cast<std::uint32_t>(set), a.detection,
+                                  count);
+              }
+            }
+          }
+          for (int i = 0; i < count; ++i) {
+            double alone = singles_hz[i];
+            for (std::size_t fired = 1; fired < sets; ++fired) {
+              if ((fired & (fired - 1)) != 0 && (fired >> i & 1U) != 0) {
+                alone -= events_hz[fired];
+              }
+            }
+            events_hz[std::size_t{1} << i] = std::fmax(0.0, alone);
+          }
+          accidental_hz = accidental_rate(q.rule, events_hz.data(), count,
+                                          a.window_ns * 1e-9);
+          csv += formatted("%.6g", accidental_hz * seconds_per_minute);
+        }
+        csv += ",";
+        if (!std::isnan(a.precision)) {
+          csv += formatted("%.6g", counting_time(detected / seconds_per_minute,
+                                                 accidental_hz, a.precision));
+        }
+      } else {
+        csv += ",,";
+      }
+      csv += "," + singles + described;
+    }
+  }
+  return csv;
+}
+
 curve_run start_curve_run(const curve_arguments &arguments) {
   curve_run run;
-  run.arguments = arguments;
-  run.pass = 0;
+  run.plan = plan_curve(arguments);
+  run.tallies.assign(run.plan.passes.size() * run.plan.tally_size, 0);
   run.done = 0;
-  run.coincidences.assign(arguments.distances_cm.size(), 0);
   return run;
 }
 
 bool run_slice(curve_run &run, std::string &csv) {
-  const curve_arguments &arguments = run.arguments;
-  if (run.pass == pass_count(arguments)) {
+  const curve_plan &plan = run.plan;
+  if (run.done == block_count(plan)) {
     return false;
   }
-  const zenith_law law = arguments.laws[run.pass / arguments.tilts_deg.size()];
-  const double tilt_deg =
-      arguments.tilts_deg[run.pass % arguments.tilts_deg.size()];
-  const std::vector<double> &distances = arguments.distances_cm;
-  // Every pass starts from the seed, as each program starts its generator:
-  // this makes a horizontal pass count exactly what that law's program
-  // counts, and every tilt see the same random numbers.
-  if (run.done == 0) {
-    seed_uniform(arguments.seed);
-    run.tilted_generator.seed(arguments.seed);
-  }
-  const auto slice = static_cast<std::int32_t>(
-      std::max<std::size_t>(1, tests_per_slice / distances.size()));
-  const std::int32_t now = std::min(slice, arguments.muons - run.done);
-  // The slices continue one stream of tracks, so the counts are those of a
-  // single call.
-  if (tilt_deg == 0.0) {
-    simulate_curve(arguments.scope, law, arguments.exponent, distances.data(),
-                   distances.size(), now, run.coincidences.data());
-  } else {
-    simulate_tilted_curve(
-        arguments.scope, {tilt_deg, arguments.tilt_azimuth_deg},
-        arguments.exponent, run.tilted_generator, distances.data(),
-        distances.size(), now, run.coincidences.data());
-  }
-  run.done += now;
-  if (run.done == arguments.muons) {
-    append_rows(run, law, tilt_deg, csv);
-    run.done = 0;
-    std::fill(run.coincidences.begin(), run.coincidences.end(), 0);
-    ++run.pass;
+  run_block(plan, run.done, run.tallies.data());
+  ++run.done;
+  const std::size_t group = group_of_block(plan, run.done - 1);
+  if (run.done == block_count(plan) ||
+      group_of_block(plan, run.done) != group) {
+    csv += group_rows(plan, group, run.tallies.data());
   }
   return true;
 }
 
 double share_done(const curve_run &run) {
-  return (static_cast<double>(run.pass) * run.arguments.muons + run.done) /
-         (static_cast<double>(pass_count(run.arguments)) * run.arguments.muons);
+  const curve_plan &plan = run.plan;
+  // The muons of the passes before, and of the blocks before in this one:
+  // all blocks of a pass are full but its last.
+  const auto muons_before = [&](std::uint64_t block) {
+    const std::uint64_t pass = block / plan.blocks_per_pass;
+    const std::uint64_t within = block % plan.blocks_per_pass * block_muons;
+    return static_cast<double>(pass) * plan.arguments.muons +
+           static_cast<double>(std::min<std::uint64_t>(
+               within, static_cast<std::uint64_t>(plan.arguments.muons)));
+  };
+  return muons_before(run.done) / muons_before(block_count(plan));
 }

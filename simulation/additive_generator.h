@@ -53,3 +53,61 @@ constexpr additive_generator seeded_generator(std::uint32_t seed) {
   }
   return g;
 }
+
+// x^k modulo the recurrence's characteristic polynomial x^31 - x^28 - 1,
+// with coefficients modulo 2^32: r_(m+k) = sum over j of c_j r_(m+j) for
+// every m, since the words obey r_n = r_(n-31) + r_(n-3) whatever their
+// start. Square and multiply: about 31^2 log2(k) multiplications.
+inline void power_of_x(std::uint64_t k, std::uint32_t (&c)[31]) {
+  // a * b modulo the polynomial, into a: x^31 = x^28 + 1 folds each
+  // coefficient of degree d >= 31 into d - 3 and d - 31.
+  const auto multiply = [](std::uint32_t(&a)[31], const std::uint32_t(&b)[31]) {
+    std::uint32_t product[61] = {};
+    for (int i = 0; i < 31; ++i) {
+      for (int j = 0; j < 31; ++j) {
+        product[i + j] += a[i] * b[j];
+      }
+    }
+    for (int d = 60; d >= 31; --d) {
+      product[d - 3] += product[d];
+      product[d - 31] += product[d];
+    }
+    for (int i = 0; i < 31; ++i) {
+      a[i] = product[i];
+    }
+  };
+  std::uint32_t base[31] = {0, 1}; // x
+  for (std::uint32_t &coefficient : c) {
+    coefficient = 0;
+  }
+  c[0] = 1;
+  for (; k != 0; k >>= 1) {
+    if ((k & 1) != 0) {
+      multiply(c, base);
+    }
+    multiply(base, base);
+  }
+}
+
+// Moves g on by `words` words at once, as that many calls of next_word
+// would: the state r_(m+k) .. r_(m+k+30) from r_m .. r_(m+60).
+inline void jump_generator(additive_generator &g, std::uint64_t words) {
+  std::uint32_t c[31];
+  power_of_x(words, c);
+  std::uint32_t sequence[61];
+  additive_generator ahead = g;
+  for (int i = 0; i < 31; ++i) {
+    sequence[i] = g.words[(g.oldest + i) % 31];
+  }
+  for (int i = 31; i < 61; ++i) {
+    sequence[i] = next_word(ahead);
+  }
+  for (int l = 0; l < 31; ++l) {
+    std::uint32_t word = 0;
+    for (int j = 0; j < 31; ++j) {
+      word += c[j] * sequence[l + j];
+    }
+    g.words[l] = word;
+  }
+  g.oldest = 0;
+}

@@ -41,10 +41,12 @@ void PrintTo(const refusal_case &c, std::ostream *os) {
 }
 
 const refusal_case refusals[] = {
-    {{"--top", "0x31", "5"}, "top paddle '0x31' is not two positive", "top"},
+    {{"--top", "0x31", "5"},
+     "top paddle '0x31' is not a width and a length",
+     "top"},
     {{"--top", "10x", "5"}, "top paddle '10x'", "top"},
     {{"--bottom", "-5x5", "5"}, "bottom paddle '-5x5'", "bottom"},
-    {{"--top", "10x31x2", "5"}, "top paddle '10x31x2'", "top"},
+    {{"--paddles", "10x31x2x1", "5"}, "paddle '10x31x2x1'", "paddles"},
     {{"--bottom", "nanx5", "5"}, "bottom paddle 'nanx5'", "bottom"},
     {{"--top", "10*31", "5"}, "top paddle '10*31'", "top"},
     {{"--top", "10X31", "5"}, "top paddle '10X31'", "top"},
@@ -71,7 +73,7 @@ const refusal_case refusals[] = {
      "distances apart",
      "distances"},
     {{"--law", "both", "0:99999:1"},
-     "2 laws, 1 tilts and 100000 distances give more than 100000 rows",
+     "2 laws and 100000 distances give more than 100000 rows",
      "law"},
     {{"--tilt", "91", "5"}, "tilt '91' is not from 0 to 90", "tilt"},
     {{"--tilt", "-5", "5"}, "tilt '-5' is not from 0 to 90", "tilt"},
@@ -106,16 +108,91 @@ const refusal_case refusals[] = {
      "91 tilts and 1201 distances give more than 100000 rows",
      "tilt"},
     {{"--law", "isotropic", "--tilt", "10", "5"},
-     "--law isotropic takes no --tilt or --exponent",
+     "--law isotropic takes no --tilt, --exponent or thick upper paddle",
      "law"},
     {{"--exponent", "1.8", "--law", "both", "5"},
-     "--law both takes no --tilt or --exponent",
+     "--law both takes no --tilt, --exponent or thick upper paddle",
      "law"},
     {{"--til", "10", "5"},
      "option '--til' is ambiguous: --tilt, --tilt-azimuth",
      ""},
     {{"--top"}, "option '--top' needs a value", ""},
     {{"--seed", "7"}, "no distances given", "distances"},
+    // The telescope of layers, and what counts.
+    {{"--top", "5x5", "3"}, "--top needs --bottom too; --paddles", "top"},
+    {{"--bottom", "5x5", "3"}, "--bottom needs --top too", "bottom"},
+    {{"--paddles", "5x5", "--top", "5x5", "--bottom", "5x5", "3"},
+     "--paddles gives both paddles",
+     "paddles"},
+    {{"--paddles", "5x5x-1", "3"}, "paddle '5x5x-1' is not a width", "paddles"},
+    {{"--paddles", "5,5x5", "3"},
+     "paddle '5,5x5' is not a width and a length, and maybe a thickness, in "
+     "cm joined by x, as 10x31 or 5x5x1 (write the decimal point as '.')",
+     "paddles"},
+    {{"--exponent", "1,85", "3"},
+     "exponent '1,85' is not a number from 0 to 10 (write the decimal point "
+     "as '.')",
+     "exponent"},
+    {{"--layer", "5x5", "3"}, "layer '5x5' is not a layer", "layer"},
+    {{"--layer", "5x5@-1", "3"}, "layer '5x5@-1' is not a layer", "layer"},
+    {{"--layer", "5x5@1,2", "3"}, "layer '5x5@1,2' is not a layer", "layer"},
+    {{"--layer", "5x5x1@2", "--layer", "5x5@2.5", "9"},
+     "layer 3 at depth 2.5 would lie in layer 2, which reaches depth 3",
+     "layer"},
+    {{"--layer", "5x5x1@2", "1:5:1"},
+     "distance 1 would put the lower paddle above layer 2, which reaches "
+     "depth 3",
+     "distances"},
+    {{"--paddles", "5x5x1", "--", "-1"},
+     "distance -1 would put the lower paddle into the upper one",
+     "distances"},
+    {{"--layer", "1x1@1", "--layer", "1x1@2", "--layer", "1x1@3", "--layer",
+      "1x1@4", "--layer", "1x1@5", "--layer", "1x1@6", "--layer", "1x1@7", "9"},
+     "layer '1x1@7' is one too many: at most 6",
+     "layer"},
+    {{"--min-path", "0.5", "3"},
+     "--min-path needs every layer to have a thickness",
+     "min-path"},
+    {{"--min-path", "-1", "3"}, "least path '-1'", "min-path"},
+    {{"--require", "all,4", "3"},
+     "requirement '4' asks for more than the 2 layers",
+     "require"},
+    {{"--require", "1+3", "3"},
+     "requirement '1+3' asks for more than the 2 layers",
+     "require"},
+    {{"--require", "1", "3"},
+     "requirement '1' is not all, a number",
+     "require"},
+    {{"--require", "1+1", "3"},
+     "requirement '1+1' is not two or more different layer numbers",
+     "require"},
+    {{"--require", "", "3"}, "requirement '' is not all", "require"},
+    {{"--detection", "0.9", "3"},
+     "--detection gives 1 detection probabilities for 2 layers",
+     "detection"},
+    {{"--detection", "0.9,1.1", "3"},
+     "detection probability '1.1' in '0.9,1.1' is not a number from 0 to 1",
+     "detection"},
+    {{"--noise", "5,-1", "3"}, "noise rate '-1' in '5,-1'", "noise"},
+    {{"--window", "1e10", "3"},
+     "window '1e10' is not a number from 0 to",
+     "window"},
+    {{"--precision", "5", "3"},
+     "precision '5' is not a relative precision",
+     "precision"},
+    {{"--precision", "0", "3"}, "precision '0'", "precision"},
+    {{"--flux", "2", "--intensity", "70", "3"},
+     "--intensity and --flux both give the sky's flux",
+     "intensity"},
+    {{"--law", "isotropic", "--paddles", "5x5x1", "3"},
+     "--law isotropic takes no --tilt, --exponent or thick upper paddle",
+     "law"},
+    {{"--threads", "0", "3"},
+     "thread count '0' is not a whole number from 1",
+     "threads"},
+    {{"--method", "exact", "3"},
+     "method 'exact' is not mc or integral",
+     "method"},
 };
 
 class refuses : public testing::TestWithParam<refusal_case> {};
@@ -149,6 +226,10 @@ const accepted_case acceptances[] = {
     {{"--flux", "0", "5"}, {5}},
     {{"0:0.3:0.1"}, {0, 0.1, 0.2, 0.3}},
     {{"--law", "cos_squared", "0:99999:1"}, {}},
+    {{"--paddles", "5x5x0", "--layer", "5x5x1@0", "--layer", "5x5@1", "1"},
+     {1}},
+    {{"--paddles", "5x5x1", "--layer", "5x5x1@0,1,-1", "1"}, {1}},
+    {{"--detection", "0,1", "--noise", "0,1e6", "--window", "0", "3"}, {3}},
 };
 
 class accepts : public testing::TestWithParam<accepted_case> {};
@@ -177,10 +258,10 @@ TEST(curve_arguments, tilt_or_exponent_alone_means_the_flux_law) {
             "4294967295", "--tilt", "0:30:15", "--tilt-az", "90", "1"});
   ASSERT_EQ(good.problem, "");
   const telescope &s = good.arguments.scope;
-  EXPECT_EQ(
-      std::vector<double>({s.top_width_cm, s.top_length_cm, s.bottom_width_cm,
-                           s.bottom_length_cm, s.offset_x_cm, s.offset_y_cm}),
-      std::vector<double>({5, 5, 2, 3, -1, 2.5}));
+  EXPECT_EQ(std::vector<double>({s.layers[0].width_cm, s.layers[0].length_cm,
+                                 s.layers[1].width_cm, s.layers[1].length_cm,
+                                 s.layers[1].x_cm, s.layers[1].y_cm}),
+            std::vector<double>({5, 5, 2, 3, -1, 2.5}));
   EXPECT_EQ(good.arguments.seed, 4294967295U);
   EXPECT_EQ(good.arguments.tilts_deg, std::vector<double>({0, 15, 30}));
   EXPECT_EQ(good.arguments.tilt_azimuth_deg, 90);
@@ -191,6 +272,23 @@ TEST(curve_arguments, tilt_or_exponent_alone_means_the_flux_law) {
   EXPECT_EQ(check_curve_option("distances", " \t"), "no distances given");
   EXPECT_EQ(check_curve_option("colour", "red"), "unknown option '--colour'");
   EXPECT_EQ(check_curve_option("help", ""), "unknown option '--help'");
+}
+
+// The stack is put together from the top down, and the CSV names it so
+// that two saved runs can be told apart.
+TEST(curve_arguments, stack_is_read_from_the_top_down) {
+  const curve_command command =
+      read({"--paddles", "5x5x1", "--layer", "4x6x0.5@2,1,-1", "--offset",
+            "0.5,0", "--intensity", "70", "--detection", "0.9,1,0.8", "3"});
+  ASSERT_EQ(command.problem, "");
+  EXPECT_EQ(telescope_text(command.arguments.scope),
+            "5x5x1|4x6x0.5@2:1:-1|5x5x1@d:0.5:0");
+  EXPECT_EQ(command.arguments.detection[2], 0.8);
+  // J = 2 pi I / (N + 2): 70 m^-2 s^-1 sr^-1 is 0.66 cm^-2 min^-1.
+  EXPECT_NEAR(command.arguments.flux, 2 * 3.14159265358979 * 70 / 4 * 60 / 1e4,
+              1e-12);
+  EXPECT_EQ(command.arguments.laws,
+            std::vector<zenith_law>{zenith_law::cos_squared});
 }
 
 // The CSV's numbers must read as they always did: what std::to_chars
@@ -234,7 +332,7 @@ TEST(curve_run, tells_the_share_done) {
   EXPECT_EQ(csv.rfind("cos_squared,5,10,", 0), 0U) << csv;
 
   curve_run long_run = start_curve_run(
-      read({"--law", "cos_squared", "--muons", "3000", "0:4999:1"}).arguments);
+      read({"--law", "cos_squared", "--muons", "200000", "5"}).arguments);
   double before = share_done(long_run);
   int slices = 0;
   while (run_slice(long_run, csv)) {

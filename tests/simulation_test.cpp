@@ -2,6 +2,8 @@
 // acceptance of the telescope.
 #include "simulation/additive_generator.h"
 #include "simulation/coincidences.h"
+#include "simulation/curve_pass.h"
+#include "simulation/telescope.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -46,23 +49,67 @@ TEST(simulation, takes_four_draws_per_trial) {
   }
 }
 
-// Guards against a curve whose arithmetic or draws drift from the single
-// run's: from the same generator state, every distance of one pass must count
-// exactly what a separate run at that distance counts, even where the
-// landing point is infinite or NaN.
-TEST(simulate_curve, counts_what_separate_runs_count) {
-  constexpr std::int32_t muons = 20000;
-  const double distances[] = {0.0, -7.5, 3.0, 40.0, HUGE_VAL, std::nan("")};
+// Guards against a curve whose arithmetic, draws or blocks drift from the
+// single run's: every distance of a pass through the programs' telescope,
+// block after block, must count exactly what a separate run at that
+// distance counts, even where the landing point overflows.
+TEST(curve_pass, counts_what_separate_runs_count) {
+  constexpr std::int32_t muons = 150000; // three blocks
+  const double distances[] = {-1e300, -7.5, 0.0, 3.0, 40.0, 1e300};
   constexpr std::size_t count = std::size(distances);
   for (const zenith_law law :
        {zenith_law::cos_squared, zenith_law::isotropic}) {
-    std::int32_t curve[count] = {};
-    seed_uniform(1);
-    simulate_curve(paddle_pair, law, 2.0, distances, count, muons, curve);
+    const pass_setup pass{paddle_pair, law, 2.0,       {0.0, 0.0},
+                          0,           1,   distances, count};
+    std::vector<std::int32_t> tally(tally_size(paddle_pair, count));
+    for (std::uint64_t block = 0; block * block_muons < muons; ++block) {
+      simulate_block(pass, block,
+                     std::min<std::int32_t>(
+                         block_muons, muons - static_cast<std::int32_t>(block) *
+                                                  block_muons),
+                     tally.data());
+    }
+    const pass_counts counts = finish_tally(paddle_pair, count, tally.data());
     for (std::size_t k = 0; k < count; ++k) {
       seed_uniform(1);
-      EXPECT_EQ(curve[k], simulate_coincidences(distances[k], muons, law))
+      EXPECT_EQ(counts.crossing[count + k],
+                simulate_coincidences(distances[k], muons, law))
           << "distance " << distances[k];
+    }
+  }
+}
+
+// Guards against a jump that lands a block of a curve anywhere but where
+// the sequence stands after the earlier blocks' draws: jumped k words from
+// a seed, the generator gives the words that stepping k times gives, for k
+// from 0 past 2^31.
+TEST(jump_generator, lands_where_stepping_lands) {
+  const std::uint64_t jumps[] = {0,          1,
+                                 2,          3,
+                                 28,         30,
+                                 31,         32,
+                                 33,         61,
+                                 62,         1000,
+                                 262144,     4194304,
+                                 123456789,  (1ULL << 31) - 1,
+                                 1ULL << 31, (1ULL << 31) + 262147};
+  for (const std::uint32_t seed : {1U, 7U}) {
+    additive_generator stepped = seeded_generator(seed);
+    std::uint64_t at = 0;
+    for (const std::uint64_t k : jumps) {
+      if (seed != 1 && k > 1U << 24) {
+        break; // one seed is stepped past 2^31, which takes seconds
+      }
+      for (; at < k; ++at) {
+        next_word(stepped);
+      }
+      additive_generator jumped = seeded_generator(seed);
+      jump_generator(jumped, k);
+      additive_generator reference = stepped;
+      for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(next_word(jumped), next_word(reference))
+            << "seed " << seed << ", jump " << k << ", word " << i;
+      }
     }
   }
 }
@@ -85,8 +132,8 @@ TEST(lands_on_paddle, takes_lower_edges_and_leaves_upper_ones) {
       {5.0, below, 0},      {below, below, 0},
   };
   for (const edge_case &c : cases) {
-    const muon_track vertical{c.x, c.y, 0.0, 1.0, 0.0};
-    EXPECT_EQ(lands_on_paddle(vertical, lower_paddle(paddle_pair), 10.0),
+    const muon_track vertical{c.x, c.y, 0.0, 1.0, 0.0, 1.0};
+    EXPECT_EQ(lands_on_paddle(vertical, area_of(paddle_pair.layers[1]), 10.0),
               c.counts)
         << "(" << c.x << ", " << c.y << ")";
   }

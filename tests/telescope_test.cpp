@@ -1,7 +1,7 @@
 // Telescopes of any size, offset and tilt, under any cos^N sky, against
 // closed forms that owe nothing to the code under test.
-#include "simulation/coincidences.h"
-#include "simulation/tilted.h"
+#include "pass_runner.h"
+#include "simulation/telescope.h"
 
 #include <gtest/gtest.h>
 
@@ -17,21 +17,27 @@ double cos_deg(double degrees) {
   return std::cos(degrees * pi / 180);
 }
 
-// The efficiency of one pass, started as velmora-curve starts it: the
-// horizontal trial at tilt 0, the tilted sampler otherwise.
+// Two thin paddles: the upper one's width and length, the lower one's, and
+// where the lower one's corner lies from the upper one's.
+struct pair_spec {
+  double top_width_cm, top_length_cm, bottom_width_cm, bottom_length_cm;
+  double offset_x_cm, offset_y_cm;
+};
+
+telescope pair(const pair_spec &p) {
+  return paddle_telescope({p.top_width_cm, p.top_length_cm, 0, 0, 0, 0},
+                          {p.bottom_width_cm, p.bottom_length_cm, 0, 0, 0, 0},
+                          p.offset_x_cm, p.offset_y_cm);
+}
+
+// The efficiency of one pass through the upper paddle, as velmora-curve
+// throws it: the horizontal trial at tilt 0, the tilted sampler otherwise.
 double efficiency(const telescope &scope, const tilt &lean, double exponent,
                   double distance_cm, std::int32_t muons) {
-  std::int32_t count = 0;
-  if (lean.angle_deg == 0.0) {
-    seed_uniform(1);
-    simulate_curve(scope, zenith_law::cos_squared, exponent, &distance_cm, 1,
-                   muons, &count);
-  } else {
-    std::mt19937_64 generator(1);
-    simulate_tilted_curve(scope, lean, exponent, generator, &distance_cm, 1,
-                          muons, &count);
-  }
-  return count / static_cast<double>(muons);
+  const std::size_t both = (std::size_t{1} << scope.count) - 1;
+  return static_cast<double>(run_pass(scope, zenith_law::cos_squared, exponent,
+                                      lean, 0, {distance_cm}, muons)[0][both]) /
+         muons;
 }
 
 double binomial_sigma(double p, std::int32_t muons) {
@@ -39,7 +45,7 @@ double binomial_sigma(double p, std::int32_t muons) {
 }
 
 struct overlap_case {
-  telescope scope;
+  pair_spec scope;
   tilt lean;
   double overlap_cm2; // of the two footprints
 };
@@ -59,7 +65,7 @@ TEST(telescope, efficiency_at_distance_0_is_the_overlap) {
   for (const overlap_case &c : cases) {
     const double expected =
         c.overlap_cm2 / (c.scope.top_width_cm * c.scope.top_length_cm);
-    EXPECT_NEAR(efficiency(c.scope, c.lean, 2, 0, muons), expected,
+    EXPECT_NEAR(efficiency(pair(c.scope), c.lean, 2, 0, muons), expected,
                 4 * binomial_sigma(expected, muons) + 1e-12)
         << "offset " << c.scope.offset_x_cm << "," << c.scope.offset_y_cm
         << " tilt " << c.lean.angle_deg;
@@ -114,8 +120,8 @@ TEST(telescope, narrow_telescope_follows_the_sky) {
       {{30, 180}, 1.85, -shear, 0, std::pow(cos_deg(30), 4)},
   };
   for (const narrow_case &c : cases) {
-    const telescope scope{1, 1, 1, 1, c.offset_x_cm, c.offset_y_cm};
-    const telescope upright{1, 1, 1, 1, 0, 0};
+    const telescope scope = pair({1, 1, 1, 1, c.offset_x_cm, c.offset_y_cm});
+    const telescope upright = pair({1, 1, 1, 1, 0, 0});
     const double e0 = efficiency(upright, {0, 0}, c.exponent, l, muons);
     const double e = efficiency(scope, c.lean, c.exponent, l, muons);
     // The rate is the efficiency times the flux through the upper paddle.
@@ -130,7 +136,7 @@ TEST(telescope, narrow_telescope_follows_the_sky) {
 
 struct reciprocity_case {
   const char *name;
-  telescope first, second; // the second: the paddles swapped
+  pair_spec first, second; // the second: the paddles swapped
   tilt first_lean, second_lean;
 };
 
@@ -169,8 +175,8 @@ TEST(telescope, swapping_the_paddles_keeps_the_rate) {
   constexpr std::int32_t muons = 1000000;
   constexpr double l = 15;
   for (const reciprocity_case &c : cases) {
-    const double e1 = efficiency(c.first, c.first_lean, 2, l, muons);
-    const double e2 = efficiency(c.second, c.second_lean, 2, l, muons);
+    const double e1 = efficiency(pair(c.first), c.first_lean, 2, l, muons);
+    const double e2 = efficiency(pair(c.second), c.second_lean, 2, l, muons);
     const double a1 = c.first.top_width_cm * c.first.top_length_cm;
     const double a2 = c.second.top_width_cm * c.second.top_length_cm;
     const double sigma = std::hypot(a1 * binomial_sigma(e1, muons),
