@@ -5,7 +5,9 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -270,6 +272,41 @@ TEST(prompts, are_flushed_before_each_read) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(result_lines(r.out), 2) << r.out;
   }
+}
+
+// How many descriptors this process has open.
+int open_descriptors() {
+  int count = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    count += fcntl(fd, F_GETFD) != -1;
+  }
+  return count;
+}
+
+// Some runners start their tests with SIGCHLD ignored: the kernel then reaps
+// each child itself and its status is lost. The harness takes the default
+// back, and a status it cannot collect is an error, never an exit 0.
+TEST(harness, never_takes_a_lost_status_for_success) {
+  std::signal(SIGCHLD, SIG_IGN);
+  const child_result refused = run_program({velmora}, "far\n", timeout_ms);
+  EXPECT_EQ(refused.status, 1);
+  const child_result killed =
+      run_program({velmorauni}, "5\n100\n", timeout_ms, reader_leaves);
+  EXPECT_EQ(killed.signal, SIGPIPE);
+  child_process child({velmora}, {});
+  std::signal(SIGCHLD, SIG_IGN); // while the child waits for its input
+  EXPECT_THROW(finish_child(child, timeout_ms), std::runtime_error);
+  std::signal(SIGCHLD, SIG_DFL);
+}
+
+// A child that cannot be started leaves no descriptor of its set-up open.
+TEST(harness, closes_everything_when_a_child_cannot_start) {
+  const int before = open_descriptors();
+  EXPECT_THROW(child_process child({"/nonexistent/program"}, {}),
+               std::runtime_error);
+  EXPECT_THROW(child_process child({velmora}, {"/nonexistent/input"}),
+               std::runtime_error);
+  EXPECT_EQ(open_descriptors(), before);
 }
 
 // The largest count runs every trial without the loop counter overflowing.
