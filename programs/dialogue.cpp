@@ -24,6 +24,7 @@ const char help_format[] =
 
 const char distance_what[] = "the distance between scintillators";
 const char count_what[] = "the number of muons to simulate";
+const char count_prompt[] = " Number of muons to simulate: ";
 
 // Longest piece of unreadable input quoted back in an error message.
 constexpr int quoted_max = 24;
@@ -104,18 +105,27 @@ double read_distance() {
 // "1e6" or "1,000,000". On a clean line exactly one character, the line
 // end, is consumed after the digits. A count beyond 32 bits is refused
 // rather than wrapped into some unrelated number of trials.
+//
+// The rest of the distance's line is read before the count's prompt is
+// written: at a terminal, "3 cm" is refused as soon as it is typed rather
+// than after a prompt for a count that will never be taken. When the line
+// ends there the prompt is written straight away, before the count's own
+// line is waited for; when the count stands on the same line ("5 1000") it
+// is written once that count has been read and found in range.
 std::int32_t read_muon_count(double distance_cm) {
-  // A word on the distance's own line that is no number belongs to the
-  // distance: "25 cm".
-  bool on_distance_line = true;
   bool blank_before = false;
   int ch = std::getchar();
-  for (; ch != EOF && std::isspace(ch); ch = std::getchar()) {
-    on_distance_line = on_distance_line && ch != '\n';
+  for (; ch != '\n' && ch != EOF && std::isspace(ch); ch = std::getchar()) {
     blank_before = true;
   }
-  if (ch == EOF) {
-    refuse_missing(count_what);
+  const bool on_distance_line = ch != '\n' && ch != EOF;
+  if (!on_distance_line) {
+    prompt(count_prompt);
+    for (; ch != EOF && std::isspace(ch); ch = std::getchar()) {
+    }
+    if (ch == EOF) {
+      refuse_missing(count_what);
+    }
   }
   typed_text typed{{}, 0};
   const bool negative = ch == '-';
@@ -123,13 +133,15 @@ std::int32_t read_muon_count(double distance_cm) {
     keep(typed, ch);
     ch = std::getchar();
   }
-  // Grows no further once beyond every count, so that it cannot overflow.
+  // Grows no further once beyond every count, 2^31 and below in magnitude,
+  // so that it cannot overflow however many digits follow.
+  constexpr long long beyond_every_count = 1LL << 32;
   long long magnitude = 0;
   bool digits = false;
   for (; std::isdigit(ch); ch = std::getchar()) {
     digits = true;
     keep(typed, ch);
-    if (magnitude <= INT32_MAX) {
+    if (magnitude < beyond_every_count) {
       magnitude = 10 * magnitude + (ch - '0');
     }
   }
@@ -149,6 +161,8 @@ std::int32_t read_muon_count(double distance_cm) {
   typed.length = quoted_length;
   typed.text[quoted_length] = '\0';
   if (!clean && !digits && on_distance_line) {
+    // A word on the distance's own line that is no number belongs to the
+    // distance: "25 cm".
     typed_text line{{}, 0};
     char distance[32];
     shortest_text(distance_cm, distance);
@@ -175,6 +189,9 @@ std::int32_t read_muon_count(double distance_cm) {
                  "the largest allowed count is %d\n",
                  program_invocation_short_name, INT32_MAX);
     std::exit(1);
+  }
+  if (on_distance_line) {
+    prompt(count_prompt);
   }
   return static_cast<std::int32_t>(muons);
 }
@@ -213,7 +230,6 @@ void run_dialogue(zenith_law law) {
 
   prompt("\n Distance between scintillators in cm: ");
   const double distance_cm = read_distance();
-  prompt(" Number of muons to simulate: ");
   const std::int32_t muons = read_muon_count(distance_cm);
 
   const std::int32_t coincidences =

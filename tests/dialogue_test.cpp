@@ -191,6 +191,12 @@ const dialogue_case cases[] = {
      "out of range"},
     {"count_of_10000_digits", velmora, "5\n" + digits('9', 10000) + "\n",
      outcome::refused, "out of range"},
+    // Digits after the smallest count, or after the largest one with a
+    // sign, once read as that count: a run of -2147483648 or -2147483647.
+    {"count_smallest_then_a_digit", velmora, "5\n-21474836480\n",
+     outcome::refused, "out of range"},
+    {"count_largest_then_a_digit", velmorauni, "5\n-21474836470\n",
+     outcome::refused, "out of range"},
     // A result that never reached its reader is no success.
     {"output_to_a_full_device", velmora, "5\n100\n", outcome::refused,
      "velmora: could not write the prompt: No space left on device",
@@ -271,6 +277,22 @@ TEST(prompts, are_flushed_before_each_read) {
     const child_result r = finish_child(child, timeout_ms);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(result_lines(r.out), 2) << r.out;
+  }
+}
+
+// At a terminal the distance's line is checked as soon as it is typed: a
+// line that holds no count after the distance is refused before the count
+// is asked for, with the input still open.
+TEST(prompts, none_after_a_distance_line_that_is_refused) {
+  for (const char *line : {"3 cm\n", "5 1000 and more\n"}) {
+    child_process child({velmora}, {});
+    std::string out;
+    ASSERT_TRUE(read_until(child, out, "in cm: ", timeout_ms)) << out;
+    write_input(child, line);
+    EXPECT_FALSE(read_until(child, out, "to simulate: ", timeout_ms)) << line;
+    const child_result r = finish_child(child, timeout_ms);
+    EXPECT_EQ(r.status, 1) << line;
+    EXPECT_EQ(r.err.find("velmora: could not read "), 0U) << r.err;
   }
 }
 
