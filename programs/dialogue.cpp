@@ -16,11 +16,24 @@ const char help_format[] =
     "usage: %s [--help | --version]\n"
     "Asks for the distance in cm between two 10 cm x 31 cm scintillator "
     "paddles,\none above the other, and for a number of muons; throws that "
-    "many muons\nthrough the upper paddle, %s, and writes how many\nalso "
-    "cross the lower one (the coincidences) and the geometric efficiency.\n"
+    "many muons\nthrough the upper paddle and writes how many also cross the "
+    "lower one (the\ncoincidences) and the geometric efficiency.\n%s"
     "The answers may come from a pipe: printf '5\\n1000000\\n' | %s\n"
     "  --help      print this help and exit\n"
     "  --version   print the version and exit\n";
+
+// How each program draws the zenith angle. The law of velmorauni keeps the
+// name it has in the code and in velmora-curve's CSV, but what it draws is
+// no isotropic sky: tracks uniform in cos(zenith) through a flat paddle are
+// what a sky of intensity 1/cos sends, while an isotropic one sends them
+// weighted by their cosine.
+const char cos_squared_help[] =
+    "Zenith angles: the cos^2 law of sea-level muons, intensity cos^2 per "
+    "solid\nangle, seen through a horizontal paddle.\n";
+const char uniform_cosine_help[] =
+    "Zenith angles: the cosine of each track through the paddle is uniform "
+    "(the\nlaw named isotropic), as from a sky of intensity 1/cos per solid "
+    "angle; an\nisotropic sky would weight each track by its cosine.\n";
 
 const char distance_what[] = "the distance between scintillators";
 const char count_what[] = "the number of muons to simulate";
@@ -206,9 +219,8 @@ void read_dialogue_arguments(int argc, char **argv, zenith_law law) {
   const bool version = std::strcmp(argv[1], "--version") == 0;
   if (argc == 2 && help) {
     std::printf(help_format, program_invocation_short_name,
-                law == zenith_law::cos_squared
-                    ? "zenith angles drawn from the cos^2 law"
-                    : "directions drawn isotropically",
+                law == zenith_law::cos_squared ? cos_squared_help
+                                               : uniform_cosine_help,
                 program_invocation_short_name);
     finish_help();
   }
