@@ -175,6 +175,8 @@ const dialogue_case cases[] = {
      "number"},
     {"count_missing", velmora, "5\n", outcome::refused,
      "could not read the number of muons to simulate: the input ended"},
+    {"count_missing_after_an_unended_line", velmorauni, "5", outcome::refused,
+     "could not read the number of muons to simulate: the input ended"},
     {"count_is_a_long_word", velmorauni,
      "5\nabcdefghijklmnopqrstuvwxyz0123456789\n", outcome::refused,
      "could not read the number of muons to simulate: "
