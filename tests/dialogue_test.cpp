@@ -323,11 +323,12 @@ TEST(harness, never_takes_a_lost_status_for_success) {
   std::signal(SIGCHLD, SIG_DFL);
 }
 
-// A child that cannot be started leaves no descriptor of its set-up open.
+// A child that cannot be started leaves no descriptor of its set-up open:
+// here the input file fails to open after all three pipes are made. (A
+// program that cannot be spawned is no test of it: under qemu-user the
+// spawn succeeds and the child exits 127.)
 TEST(harness, closes_everything_when_a_child_cannot_start) {
   const int before = open_descriptors();
-  EXPECT_THROW(child_process child({"/nonexistent/program"}, {}),
-               std::runtime_error);
   EXPECT_THROW(child_process child({velmora}, {"/nonexistent/input"}),
                std::runtime_error);
   EXPECT_EQ(open_descriptors(), before);
