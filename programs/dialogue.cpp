@@ -16,14 +16,28 @@ const char help_format[] =
     "usage: %s [--help | --version]\n"
     "Asks for the distance in cm between two 10 cm x 31 cm scintillator "
     "paddles,\none above the other, and for a number of muons; throws that "
-    "many muons\nthrough the upper paddle, %s, and writes how many\nalso "
-    "cross the lower one (the coincidences) and the geometric efficiency.\n"
+    "many muons\nthrough the upper paddle and writes how many also cross the "
+    "lower one (the\ncoincidences) and the geometric efficiency.\n%s"
     "The answers may come from a pipe: printf '5\\n1000000\\n' | %s\n"
     "  --help      print this help and exit\n"
     "  --version   print the version and exit\n";
 
+// How each program draws the zenith angle. The law of velmorauni keeps the
+// name it has in the code and in velmora-curve's CSV, but what it draws is
+// no isotropic sky: tracks uniform in cos(zenith) through a flat paddle are
+// what a sky of intensity 1/cos sends, while an isotropic one sends them
+// weighted by their cosine.
+const char cos_squared_help[] =
+    "Zenith angles: the cos^2 law of sea-level muons, intensity cos^2 per "
+    "solid\nangle, seen through a horizontal paddle.\n";
+const char uniform_cosine_help[] =
+    "Zenith angles: the cosine of each track through the paddle is uniform "
+    "(the\nlaw named isotropic), as from a sky of intensity 1/cos per solid "
+    "angle; an\nisotropic sky would weight each track by its cosine.\n";
+
 const char distance_what[] = "the distance between scintillators";
 const char count_what[] = "the number of muons to simulate";
+const char count_prompt[] = " Number of muons to simulate: ";
 
 // Longest piece of unreadable input quoted back in an error message.
 constexpr int quoted_max = 24;
@@ -104,18 +118,27 @@ double read_distance() {
 // "1e6" or "1,000,000". On a clean line exactly one character, the line
 // end, is consumed after the digits. A count beyond 32 bits is refused
 // rather than wrapped into some unrelated number of trials.
+//
+// The rest of the distance's line is read before the count's prompt is
+// written: at a terminal, "3 cm" is refused as soon as it is typed rather
+// than after a prompt for a count that will never be taken. When the line
+// ends there the prompt is written straight away, before the count's own
+// line is waited for; when the count stands on the same line ("5 1000") it
+// is written once that count has been read and found in range.
 std::int32_t read_muon_count(double distance_cm) {
-  // A word on the distance's own line that is no number belongs to the
-  // distance: "25 cm".
-  bool on_distance_line = true;
   bool blank_before = false;
   int ch = std::getchar();
-  for (; ch != EOF && std::isspace(ch); ch = std::getchar()) {
-    on_distance_line = on_distance_line && ch != '\n';
+  for (; ch != '\n' && ch != EOF && std::isspace(ch); ch = std::getchar()) {
     blank_before = true;
   }
-  if (ch == EOF) {
-    refuse_missing(count_what);
+  const bool on_distance_line = ch != '\n' && ch != EOF;
+  if (!on_distance_line) {
+    prompt(count_prompt);
+    for (; ch != EOF && std::isspace(ch); ch = std::getchar()) {
+    }
+    if (ch == EOF) {
+      refuse_missing(count_what);
+    }
   }
   typed_text typed{{}, 0};
   const bool negative = ch == '-';
@@ -123,13 +146,15 @@ std::int32_t read_muon_count(double distance_cm) {
     keep(typed, ch);
     ch = std::getchar();
   }
-  // Grows no further once beyond every count, so that it cannot overflow.
+  // Grows no further once beyond every count, 2^31 and below in magnitude,
+  // so that it cannot overflow however many digits follow.
+  constexpr long long beyond_every_count = 1LL << 32;
   long long magnitude = 0;
   bool digits = false;
   for (; std::isdigit(ch); ch = std::getchar()) {
     digits = true;
     keep(typed, ch);
-    if (magnitude <= INT32_MAX) {
+    if (magnitude < beyond_every_count) {
       magnitude = 10 * magnitude + (ch - '0');
     }
   }
@@ -149,6 +174,8 @@ std::int32_t read_muon_count(double distance_cm) {
   typed.length = quoted_length;
   typed.text[quoted_length] = '\0';
   if (!clean && !digits && on_distance_line) {
+    // A word on the distance's own line that is no number belongs to the
+    // distance: "25 cm".
     typed_text line{{}, 0};
     char distance[32];
     shortest_text(distance_cm, distance);
@@ -176,6 +203,9 @@ std::int32_t read_muon_count(double distance_cm) {
                  program_invocation_short_name, INT32_MAX);
     std::exit(1);
   }
+  if (on_distance_line) {
+    prompt(count_prompt);
+  }
   return static_cast<std::int32_t>(muons);
 }
 
@@ -189,9 +219,8 @@ void read_dialogue_arguments(int argc, char **argv, zenith_law law) {
   const bool version = std::strcmp(argv[1], "--version") == 0;
   if (argc == 2 && help) {
     std::printf(help_format, program_invocation_short_name,
-                law == zenith_law::cos_squared
-                    ? "zenith angles drawn from the cos^2 law"
-                    : "directions drawn isotropically",
+                law == zenith_law::cos_squared ? cos_squared_help
+                                               : uniform_cosine_help,
                 program_invocation_short_name);
     finish_help();
   }
@@ -213,7 +242,6 @@ void run_dialogue(zenith_law law) {
 
   prompt("\n Distance between scintillators in cm: ");
   const double distance_cm = read_distance();
-  prompt(" Number of muons to simulate: ");
   const std::int32_t muons = read_muon_count(distance_cm);
 
   const std::int32_t coincidences =

@@ -1,5 +1,5 @@
-// velmorauni: geometric efficiency of the paddle telescope for isotropic
-// muon directions.
+// velmorauni: geometric efficiency of the paddle telescope for tracks whose
+// zenith cosine is uniform (the law named isotropic).
 #include "programs/dialogue.h"
 
 int main(int argc, char **argv) {

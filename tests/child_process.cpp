@@ -59,14 +59,55 @@ void close_fd(int &fd) {
   }
 }
 
-// Reaps the child, retrying when a signal interrupts the wait.
-int reap(pid_t &pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+// Waits for the child to end, retrying when a signal interrupts the wait;
+// false if its status cannot be had (ECHILD once something else reaped it).
+// The pid is given up either way: it may already belong to another process.
+bool wait_for(pid_t &pid, int &status) {
+  int result = 0;
+  while ((result = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
   pid = -1;
-  return status;
+  return result >= 0;
 }
+
+// A descriptor that is closed when it goes out of scope unless released.
+class owned_fd {
+public:
+  owned_fd() = default;
+  owned_fd(const owned_fd &) = delete;
+  owned_fd &operator=(const owned_fd &) = delete;
+  ~owned_fd() {
+    close_fd(fd_);
+  }
+  void reset(int fd) {
+    close_fd(fd_);
+    fd_ = fd;
+  }
+  int get() const {
+    return fd_;
+  }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+private:
+  int fd_ = -1;
+};
+
+// Both ends of a close-on-exec pipe; each is closed unless released.
+struct owned_pipe {
+  owned_fd read_end, write_end;
+  owned_pipe() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+      fail("pipe");
+    }
+    read_end.reset(ends[0]);
+    write_end.reset(ends[1]);
+  }
+};
 
 // A cross build's test programs run the built programs through the
 // emulator named at configure time (qemu-user); scripts run as they are.
@@ -130,30 +171,27 @@ child_process::child_process(const std::vector<std::string> &command,
   // A child that exits before reading all its input must not kill the test;
   // the child itself gets the default disposition back below.
   std::signal(SIGPIPE, SIG_IGN);
-  int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe2(in_pipe, O_CLOEXEC) != 0) {
-    fail("pipe");
+  // Ignored SIGCHLD, inherited from a runner, would have the kernel reap
+  // every child at once and leave no status to collect.
+  std::signal(SIGCHLD, SIG_DFL);
+  // Every descriptor opened here is owned until the end of the constructor:
+  // if it throws half-way, none is left open behind it (the destructor does
+  // not run for an object that was never made).
+  owned_pipe in_pipe, out_pipe, err_pipe;
+  owned_fd input_file, full_device;
+  if (options.stdin_file) {
+    input_file.reset(open_checked(options.stdin_file, O_RDONLY));
   }
-  in = in_pipe[1];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0) {
-    close(in_pipe[0]);
-    fail("pipe");
+  if (options.out == output_to::full_device) {
+    full_device.reset(open_checked("/dev/full", O_WRONLY));
   }
-  out = out_pipe[0];
-  if (pipe2(err_pipe, O_CLOEXEC) != 0) {
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    fail("pipe");
-  }
-  err = err_pipe[0];
   // Descriptors of the parent's that the child takes as 0, 1 and 2; all are
   // close-on-exec, so only the dup2 copies reach the program.
-  const int child_in = options.stdin_file
-                           ? open_checked(options.stdin_file, O_RDONLY)
-                           : in_pipe[0];
+  const int child_in =
+      options.stdin_file ? input_file.get() : in_pipe.read_end.get();
   const int child_out = options.out == output_to::full_device
-                            ? open_checked("/dev/full", O_WRONLY)
-                            : out_pipe[1];
+                            ? full_device.get()
+                            : out_pipe.write_end.get();
 
   std::vector<std::string> words = with_emulator(command);
   std::vector<std::string> variables = child_environment(options.locale);
@@ -170,10 +208,13 @@ child_process::child_process(const std::vector<std::string> &command,
   } else {
     posix_spawn_file_actions_adddup2(&actions, child_out, 1);
   }
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe.write_end.get(), 2);
+  // The program, and whatever it starts and waits for, gets the default
+  // dispositions whatever ours are.
   sigset_t default_signals;
   sigemptyset(&default_signals);
   sigaddset(&default_signals, SIGPIPE);
+  sigaddset(&default_signals, SIGCHLD);
   posix_spawnattr_setsigdefault(&attributes, &default_signals);
   posix_spawnattr_setpgroup(&attributes, 0);
   posix_spawnattr_setflags(&attributes,
@@ -182,26 +223,22 @@ child_process::child_process(const std::vector<std::string> &command,
                                    argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (child_in != in_pipe[0]) {
-    close(child_in);
-  }
-  if (child_out != out_pipe[1]) {
-    close(child_out);
-  }
-  close(in_pipe[0]);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
   if (spawned != 0) {
     pid = -1;
     errno = spawned;
     fail("spawn " + words[0]);
   }
+  // Ours from here on; the child's ends close as the constructor returns.
+  in = in_pipe.write_end.release();
+  out = out_pipe.read_end.release();
+  err = err_pipe.read_end.release();
 }
 
 child_process::~child_process() {
   if (pid > 0) {
     kill(-pid, SIGKILL);
-    reap(pid);
+    int status = 0;
+    wait_for(pid, status); // nothing more to do if it fails here
   }
   close_fd(in);
   close_fd(out);
@@ -255,7 +292,10 @@ child_result finish_child(child_process &child, int timeout_ms) {
   }
   close_fd(child.out);
   close_fd(child.err);
-  const int status = reap(child.pid);
+  int status = 0;
+  if (!wait_for(child.pid, status)) {
+    fail("waitpid: how the child ended is lost");
+  }
   if (!result.timed_out && WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);
   }

@@ -26,6 +26,9 @@ struct child_options {
 // A running child in a process group of its own. Whatever happens to the
 // test, the destructor leaves nothing behind: it kills the whole group (the
 // program and anything it started), reaps the program and closes the pipes.
+// A child that cannot be started throws std::runtime_error, and nothing
+// opened for it stays open. SIGCHLD is set to its default for the harness's
+// whole process, so that every child's status can be collected.
 class child_process {
 public:
   child_process(const std::vector<std::string> &command,
@@ -57,7 +60,8 @@ bool read_until(child_process &child, std::string &out,
 void write_input(child_process &child, const std::string &text);
 
 // Closes the child's standard input, collects both outputs until it exits,
-// and kills its group if it is still running after `timeout_ms`.
+// and kills its group if it is still running after `timeout_ms`. Throws
+// std::runtime_error if how the child ended cannot be collected.
 child_result finish_child(child_process &child, int timeout_ms);
 
 // Starts `command` (the program's path, then its arguments), writes `input`

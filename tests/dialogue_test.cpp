@@ -5,7 +5,9 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -173,6 +175,8 @@ const dialogue_case cases[] = {
      "number"},
     {"count_missing", velmora, "5\n", outcome::refused,
      "could not read the number of muons to simulate: the input ended"},
+    {"count_missing_after_an_unended_line", velmorauni, "5", outcome::refused,
+     "could not read the number of muons to simulate: the input ended"},
     {"count_is_a_long_word", velmorauni,
      "5\nabcdefghijklmnopqrstuvwxyz0123456789\n", outcome::refused,
      "could not read the number of muons to simulate: "
@@ -188,6 +192,12 @@ const dialogue_case cases[] = {
     {"count_minus_three_billion", velmora, "5\n-3000000000\n", outcome::refused,
      "out of range"},
     {"count_of_10000_digits", velmora, "5\n" + digits('9', 10000) + "\n",
+     outcome::refused, "out of range"},
+    // Digits after the smallest count, or after the largest one with a
+    // sign, once read as that count: a run of -2147483648 or -2147483647.
+    {"count_smallest_then_a_digit", velmora, "5\n-21474836480\n",
+     outcome::refused, "out of range"},
+    {"count_largest_then_a_digit", velmorauni, "5\n-21474836470\n",
      outcome::refused, "out of range"},
     // A result that never reached its reader is no success.
     {"output_to_a_full_device", velmora, "5\n100\n", outcome::refused,
@@ -270,6 +280,58 @@ TEST(prompts, are_flushed_before_each_read) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(result_lines(r.out), 2) << r.out;
   }
+}
+
+// At a terminal the distance's line is checked as soon as it is typed: a
+// line that holds no count after the distance is refused before the count
+// is asked for, with the input still open.
+TEST(prompts, none_after_a_distance_line_that_is_refused) {
+  for (const char *line : {"3 cm\n", "5 1000 and more\n"}) {
+    child_process child({velmora}, {});
+    std::string out;
+    ASSERT_TRUE(read_until(child, out, "in cm: ", timeout_ms)) << out;
+    write_input(child, line);
+    EXPECT_FALSE(read_until(child, out, "to simulate: ", timeout_ms)) << line;
+    const child_result r = finish_child(child, timeout_ms);
+    EXPECT_EQ(r.status, 1) << line;
+    EXPECT_EQ(r.err.find("velmora: could not read "), 0U) << r.err;
+  }
+}
+
+// How many descriptors this process has open.
+int open_descriptors() {
+  int count = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    count += fcntl(fd, F_GETFD) != -1;
+  }
+  return count;
+}
+
+// Some runners start their tests with SIGCHLD ignored: the kernel then reaps
+// each child itself and its status is lost. The harness takes the default
+// back, and a status it cannot collect is an error, never an exit 0.
+TEST(harness, never_takes_a_lost_status_for_success) {
+  std::signal(SIGCHLD, SIG_IGN);
+  const child_result refused = run_program({velmora}, "far\n", timeout_ms);
+  EXPECT_EQ(refused.status, 1);
+  const child_result killed =
+      run_program({velmorauni}, "5\n100\n", timeout_ms, reader_leaves);
+  EXPECT_EQ(killed.signal, SIGPIPE);
+  child_process child({velmora}, {});
+  std::signal(SIGCHLD, SIG_IGN); // while the child waits for its input
+  EXPECT_THROW(finish_child(child, timeout_ms), std::runtime_error);
+  std::signal(SIGCHLD, SIG_DFL);
+}
+
+// A child that cannot be started leaves no descriptor of its set-up open:
+// here the input file fails to open after all three pipes are made. (A
+// program that cannot be spawned is no test of it: under qemu-user the
+// spawn succeeds and the child exits 127.)
+TEST(harness, closes_everything_when_a_child_cannot_start) {
+  const int before = open_descriptors();
+  EXPECT_THROW(child_process child({velmora}, {"/nonexistent/input"}),
+               std::runtime_error);
+  EXPECT_EQ(open_descriptors(), before);
 }
 
 // The largest count runs every trial without the loop counter overflowing.

@@ -17,8 +17,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/*.sources \
-  2>/dev/null | head -n 1)
+# sed stops at the first match itself: no reader that leaves early.
+mirror=$(sed -n '/^URIs:/{s/^URIs: *\([^ ]*\).*/\1/p;q;}' \
+  /etc/apt/sources.list.d/*.sources 2>/dev/null)
 [ -n "$mirror" ] || mirror=$(awk '$1 == "deb" { print $2; exit }' \
   /etc/apt/sources.list 2>/dev/null)
 [ -n "$mirror" ] || { echo "fresh-debian: no mirror in the apt configuration" >&2; exit 1; }
@@ -47,8 +48,18 @@ t0=$(seconds)
 out=$(printf '5\n1000\n' | in_root './setup start' 2>"$root/setup.log") ||
   { tail -n 30 "$root/setup.log" >&2; exit 1; }
 echo "fresh-debian: ./setup start gave its result in $(($(seconds) - t0)) s"
-echo "$out" | grep -qx ' Number of coicidences = 707' ||
-  { echo "fresh-debian: unexpected dialogue:" >&2; echo "$out" >&2; exit 1; }
+case "
+$out
+" in
+*"
+ Number of coicidences = 707
+"*) ;;
+*)
+  echo "fresh-debian: unexpected dialogue:" >&2
+  echo "$out" >&2
+  exit 1
+  ;;
+esac
 
 t0=$(seconds)
 in_root './setup test'
