@@ -136,7 +136,6 @@ const command_case cases[] = {
     {"legend_names_the_file_masked", {plot, "k=v.csv", "k v.csv"}, "", "<?xml", 0, {}, "",
      "<text>cos²θ law (velmora), k?v.csv</text>"},
     {"absolute_name_with_equals", {plot, files + "/k=v.csv"}, "", "<?xml", 0},
-    {"oldest_form", {plot}, "", "<?xml", 0, {}, oldest},
 
     {"plot_to_a_full_device", {plot, figures_csv},
      "velmora-plot: could not write the plot: No space left on device", "", 1,
