@@ -149,13 +149,6 @@ void PrintTo(const command_case &c, std::ostream *os) {
   *os << c.name;
 }
 
-const std::string plot = VELMORA_PLOT_PATH;
-// The CSV as velmora-curve wrote it before the tilt: still read.
-const char header_without_tilt[] =
-    "law,distance_cm,muons,coincidences,efficiency,std_error,rate_per_minute\n";
-const std::string figures_csv = VELMORA_SOURCE_DIR "/docs/efficiency.csv";
-const std::string tilt_csv = VELMORA_SOURCE_DIR "/docs/tilt.csv";
-
 // clang-format off
 const command_case cases[] = {
     // At distance 0 every cos^2 track counts: the rate is the whole flux
@@ -285,34 +278,6 @@ const command_case cases[] = {
     {"curve_output_closed", {curve, "--muons", "10", "5"},
      "velmora-curve: could not write the curve: Bad file descriptor", "", 1,
      output_closed},
-    {"plot", {plot, figures_csv}, "", "<?xml", 0},
-    {"plot_of_a_tilt_scan", {plot, tilt_csv}, "", "<?xml", 0},
-    {"plot_to_a_full_device", {plot, figures_csv},
-     "velmora-plot: could not write the plot: No space left on device", "", 1,
-     full_device},
-    {"plot_output_closed", {plot, figures_csv},
-     "velmora-plot: could not write the plot: Bad file descriptor", "", 1,
-     output_closed},
-    {"plot_of_a_missing_file", {plot, "/nonexistent.csv"},
-     "velmora-plot: cannot read '/nonexistent.csv'"},
-    // A CSV is data: no text of it may reach a file name, the shell or
-    // gnuplot's script, and each field must be a number.
-    {"plot_law_that_ends_gnuplot_string", {plot},
-     "velmora-plot: standard input:3: law 'cos_squared.dat'; system...'", "", 2, {},
-     std::string(header_without_tilt) + "cos_squared,0,10,10,1.000000,0,310\n"
-                           "cos_squared.dat'; system \"touch X\"; #,5,10,7,0.7,0.1,\n"},
-    {"plot_law_in_backquotes", {plot}, "velmora-plot: standard input:2: law '`touch X`'",
-     "", 2, {}, std::string(header_without_tilt) + "`touch X`,5,10,7,0.7,0.1,\n"},
-    {"plot_law_as_a_path", {plot}, "velmora-plot: standard input:2: law '../X'", "", 2, {},
-     std::string(header_without_tilt) + "../X,5,10,7,0.7,0.1,\n"},
-    {"plot_field_not_a_number", {plot},
-     "velmora-plot: standard input:2: std_error '0.1\");system(\"touch X' is not", "", 2,
-     {}, std::string(header_without_tilt) + "isotropic,5,10,7,0.7,0.1\");system(\"touch X,\n"},
-    {"plot_muons_not_whole", {plot}, "velmora-plot: standard input:2: muons '1e3'", "", 2,
-     {}, std::string(header_without_tilt) + "isotropic,5,1e3,7,0.7,0.1,\n"},
-    {"plot_of_another_csv", {plot},
-     "velmora-plot: standard input:1: not the CSV that velmora-curve writes", "", 2, {},
-     "x,y\n1,2\n"},
 };
 // clang-format on
 

@@ -1,0 +1,276 @@
+// End-to-end tests of velmora-plot: what each command line and CSV draws,
+// refuses and reports, hostile text included.
+#include "child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int timeout_ms = 20000;
+const std::string plot = VELMORA_PLOT_PATH;
+const std::string figures_csv = VELMORA_SOURCE_DIR "/docs/efficiency.csv";
+const std::string tilt_csv = VELMORA_SOURCE_DIR "/docs/tilt.csv";
+// The tests' own files, and their working folder, for relative names.
+const std::string files = VELMORA_PLOT_FILES;
+
+// The CSV as velmora-curve wrote it before the tilt: still read.
+const std::string header_without_tilt =
+    "law,distance_cm,muons,coincidences,efficiency,std_error,rate_per_minute"
+    "\n";
+const std::string header =
+    "law,distance_cm,muons,coincidences,efficiency,std_error,rate_per_minute,"
+    "tilt_deg\n";
+// The current form: more columns, always at the end.
+const std::string full_header =
+    "law,distance_cm,muons,coincidences,efficiency,std_error,rate_per_minute,"
+    "tilt_deg,efficiency_low,efficiency_high,require,rate_detected_per_minute,"
+    "accidentals_per_minute,counting_time_s,singles_per_minute_1,"
+    "singles_per_minute_2,singles_per_minute_3,singles_per_minute_4,"
+    "singles_per_minute_5,singles_per_minute_6,singles_per_minute_7,"
+    "singles_per_minute_8,flux_per_cm2_min,tilt_azimuth_deg,telescope,"
+    "detection,noise_hz,min_path_cm,window_ns,method\n";
+
+// A row of the current form: the first eight columns, then those that the
+// tests vary; the rest as velmora-curve leaves them without noise.
+std::string row(const std::string &first, const std::string &interval,
+                const std::string &require, const std::string &telescope,
+                const std::string &method = "mc") {
+  return first + "," + interval + "," + require + ",19,,,,,,,,,,,1,0," +
+         telescope + ",1;0.95,0;0,,," + method + "\n";
+}
+
+// Two 5 x 5 cm pairs under a cos^1.85 sky, the lower paddle shifted in the
+// second; then, appended with its header, a quadrature of three layers with
+// two ways to require them.
+const std::string two_pairs = full_header +
+                              row("cos^1.85,1,1000,800,0.8,0.0126,20,0",
+                                  "0.787,0.812", "all", "5x5|5x5@d:0:0") +
+                              row("cos^1.85,3,1000,500,0.5,0.0158,12.5,0",
+                                  "0.484,0.516", "all", "5x5|5x5@d:0:0") +
+                              row("cos^1.85,1,1000,700,0.7,0.0145,17.5,0",
+                                  "0.685,0.714", "all", "5x5|5x5@d:1.5:-2") +
+                              row("cos^1.85,3,1000,400,0.4,0.0155,10,0",
+                                  "0.384,0.416", "all", "5x5|5x5@d:1.5:-2");
+const std::string three_layers =
+    full_header +
+    row("cos_squared,4,,,0.81234567,,20.3,0", ",", "2",
+        "5x5x1|5x5x1@3:0:0|5x5x1@d:1.5:-2", "integral") +
+    row("cos_squared,6,,,0.5123,,12.8,0", ",", "2",
+        "5x5x1|5x5x1@3:0:0|5x5x1@d:1.5:-2", "integral") +
+    row("cos_squared,4,,,0.61234567,,15.3,0", ",", "1+3",
+        "5x5x1|5x5x1@3:0:0|5x5x1@d:1.5:-2", "integral");
+// One tilt scan at 10 cm, and a curve against distance of another law.
+const std::string scan_and_curve =
+    header + "cos_squared,10,100,48,0.48,0.05,148.8,0\n" +
+    "cos_squared,10,100,47,0.47,0.05,145.7,30\n" + header +
+    "cos^1.85,10,100,48,0.48,0.05,148.8,0\n" +
+    "cos^1.85,20,100,25,0.25,0.04,77.5,0\n";
+// A small curve of the oldest form, for the files named below.
+const std::string oldest = header_without_tilt +
+                           "cos_squared,0,10,10,1.000000,0,310\n" +
+                           "cos_squared,5,10,7,0.7,0.1,217\n";
+
+struct command_case {
+  const char *name;
+  std::vector<std::string> command; // the script, then arguments
+  // How standard error begins, every line of a refusal but the last's end.
+  std::string err_start;
+  // How standard output begins; nothing may follow a failure. The
+  // initialisers let rows leave these out without clang's missing-field
+  // warning.
+  std::string out{}; // NOLINT(readability-redundant-string-init)
+  int status = 2;    // a refusal unless the row says otherwise
+  child_options options = {};
+  // Standard input. A row with input refuses data, in one line; one without
+  // refuses its command line, and ends with a pointer to --help.
+  std::string input{};   // NOLINT(readability-redundant-string-init)
+  std::string out_has{}; // NOLINT(readability-redundant-string-init)
+};
+
+void PrintTo(const command_case &c, std::ostream *os) {
+  *os << c.name;
+}
+
+const child_options full_device{nullptr, output_to::full_device};
+const child_options output_closed{nullptr, output_to::closed};
+// The master side of a new pseudo-terminal: a terminal that never types.
+const child_options from_a_terminal{"/dev/ptmx"};
+
+// clang-format off
+const command_case cases[] = {
+    {"plot", {plot, figures_csv}, "", "<?xml", 0},
+    // A tilt scan is drawn relative to the vertical unless asked otherwise.
+    {"tilt_scan", {plot, tilt_csv}, "", "<?xml", 0, {}, "", "<text>R(α) / R(0)</text>"},
+    {"tilt_scan_rate", {plot, "--quantity", "rate", tilt_csv}, "", "<?xml", 0, {}, "",
+     "<text>coincidences per minute</text>"},
+    // The isotropic law has no rate: its runs are left out.
+    {"rate_against_distance", {plot, "--quantity=rate", figures_csv}, "", "<?xml", 0, {},
+     "", "<text>Coincidence rate of the two-paddle telescope</text>"},
+    {"detected_rate", {plot, "--quantity", "detected"}, "", "<?xml", 0, {}, two_pairs,
+     "<text>detected coincidences per minute</text>"},
+    {"log", {plot, figures_csv, "--log"}, "", "<?xml", 0, {}, "", "<text> 0.01</text>"},
+    {"labels", {plot, "--xlabel=d (cm)", "--ylabel", "ε(d)", figures_csv}, "", "<?xml", 0,
+     {}, "", "<text>ε(d)</text>"},
+    // Nothing in a title can end gnuplot's string or reach a shell.
+    {"hostile_title",
+     {plot, "--title", "a\"b'c\\\\n`touch X`$(touch X)@X <&>", figures_csv}, "",
+     "<?xml", 0, {}, "", "<text>a\"b'c\\\\n`touch X`$(touch X)@X &lt;&amp;></text>"},
+    {"png", {plot, "--format", "png", figures_csv}, "", "\x89" "PNG\r\n\x1a\n", 0},
+    {"pdf", {plot, "--format=pdf", figures_csv}, "", "%PDF-", 0},
+    {"help", {plot, "--help"}, "", "usage: velmora-plot [OPTION...] [CSV...] > plot.svg\n", 0},
+    // Legends name what differs: the telescope, the layers required, the
+    // method, and the law always; files only where nothing else does.
+    {"legend_names_the_telescope", {plot}, "", "<?xml", 0, {}, two_pairs,
+     "<text>5×5 over 5×5 at 1.5,-2, cos^1.85 θ law</text>"},
+    {"one_curve_per_require", {plot}, "", "<?xml", 0, {}, two_pairs + three_layers,
+     "at 1.5,-2, layers 1+3, integral, cos²θ law</text>"},
+    {"legend_names_the_file_masked", {plot, "k=v.csv", "k v.csv"}, "", "<?xml", 0, {}, "",
+     "<text>cos²θ law (velmora), k?v.csv</text>"},
+    {"absolute_name_with_equals", {plot, files + "/k=v.csv"}, "", "<?xml", 0},
+
+    {"plot_to_a_full_device", {plot, figures_csv},
+     "velmora-plot: could not write the plot: No space left on device", "", 1,
+     full_device},
+    {"plot_output_closed", {plot, figures_csv},
+     "velmora-plot: could not write the plot: Bad file descriptor", "", 1,
+     output_closed},
+    {"help_to_a_full_device", {plot, "-h"},
+     "velmora-plot: could not write the help: No space left on device", "", 1,
+     full_device},
+    {"missing_file", {plot, "/nonexistent.csv"},
+     "velmora-plot: cannot read '/nonexistent.csv'"},
+    {"unknown_option", {plot, "--quantiy", "rate"}, "velmora-plot: unknown option '--quantiy'"},
+    {"unknown_quantity", {plot, "--quantity", "speed"},
+     "velmora-plot: quantity 'speed' is not efficiency"},
+    {"unknown_format", {plot, "--format=jpg"}, "velmora-plot: format 'jpg' is not svg"},
+    {"option_without_value", {plot, figures_csv, "--title"},
+     "velmora-plot: option '--title' needs a value"},
+    {"title_with_a_newline", {plot, "--title", "a\nset output", figures_csv},
+     "velmora-plot: --title 'a?set output' has a control character"},
+    {"label_not_utf8", {plot, "--xlabel", "a\xff", figures_csv},
+     "velmora-plot: --xlabel 'a?' is not UTF-8 text"},
+    {"terminal_without_files", {plot},
+     "velmora-plot: no CSV named, and standard input is a terminal\n"
+     "usage: velmora-plot [OPTION...] [CSV...] > plot.svg", "", 2, from_a_terminal},
+
+    // A CSV is data: no text of it may reach a file name, the shell or
+    // gnuplot's script, and each field must be a number.
+    {"law_that_ends_gnuplot_string", {plot},
+     "velmora-plot: standard input:3: law 'cos_squared.dat'; system...'", "", 2, {},
+     header_without_tilt + "cos_squared,0,10,10,1.000000,0,310\n"
+                           "cos_squared.dat'; system \"touch X\"; #,5,10,7,0.7,0.1,\n"},
+    {"law_in_backquotes", {plot}, "velmora-plot: standard input:2: law '`touch X`'",
+     "", 2, {}, header_without_tilt + "`touch X`,5,10,7,0.7,0.1,\n"},
+    {"law_as_a_path", {plot}, "velmora-plot: standard input:2: law '../X'", "", 2, {},
+     header_without_tilt + "../X,5,10,7,0.7,0.1,\n"},
+    {"law_exponent_not_a_number", {plot}, "velmora-plot: standard input:2: law 'cos^x'",
+     "", 2, {}, header_without_tilt + "cos^x,5,10,7,0.7,0.1,3\n"},
+    {"field_not_a_number", {plot},
+     "velmora-plot: standard input:2: std_error '0.1\");system(\"touch X' is not", "", 2,
+     {}, header_without_tilt + "isotropic,5,10,7,0.7,0.1\");system(\"touch X,\n"},
+    {"tilt_not_a_number", {plot},
+     "velmora-plot: standard input:2: tilt_deg '0\"; system \"touch X\"; \"' is not", "", 2,
+     {}, header + "cos_squared,5,10,7,0.7,0.1,3,0\"; system \"touch X\"; \"\n"},
+    {"rate_not_a_number", {plot},
+     "velmora-plot: standard input:2: rate_per_minute 'many' is not", "", 2, {},
+     header_without_tilt + "cos_squared,5,10,7,0.7,0.1,many\n"},
+    {"number_that_overflows", {plot},
+     "velmora-plot: standard input:2: distance_cm '1e999' is not a finite number", "", 2,
+     {}, header_without_tilt + "cos_squared,1e999,10,7,0.7,0.1,3\n"},
+    {"efficiency_above_1", {plot},
+     "velmora-plot: standard input:2: efficiency 1.5 is not between 0 and 1", "", 2, {},
+     header_without_tilt + "cos_squared,5,10,7,1.5,0.1,3\n"},
+    {"muons_not_whole", {plot}, "velmora-plot: standard input:2: muons '1e3'", "", 2,
+     {}, header_without_tilt + "isotropic,5,1e3,7,0.7,0.1,\n"},
+    {"telescope_with_a_command", {plot},
+     "velmora-plot: standard input:2: telescope '5x5|5x5@d:0:0;touch X'", "", 2, {},
+     full_header + row("cos_squared,5,10,7,0.7,0.1,3,0", ",", "all",
+                       "5x5|5x5@d:0:0;touch X")},
+    {"require_not_a_layer_list", {plot},
+     "velmora-plot: standard input:2: require '1+' is not", "", 2, {},
+     full_header + row("cos_squared,5,10,7,0.7,0.1,3,0", ",", "1+", "5x5|5x5@d:0:0")},
+    {"unknown_method", {plot}, "velmora-plot: standard input:2: method 'exact' is not",
+     "", 2, {},
+     full_header + row("cos_squared,5,10,7,0.7,0.1,3,0", ",", "all", "5x5|5x5@d:0:0",
+                       "exact")},
+    {"of_another_csv", {plot},
+     "velmora-plot: standard input:1: not the CSV that velmora-curve writes", "", 2, {},
+     "x,y\n1,2\n"},
+    {"tilt_scan_beside_a_distance_curve", {plot},
+     "velmora-plot: a tilt scan and a curve against distance cannot share one plot", "",
+     2, {}, scan_and_curve},
+    {"relative_rate_of_a_distance_curve", {plot, "--quantity", "relative"},
+     "velmora-plot: the relative rate is for a tilt scan", "", 2, {}, oldest},
+    {"detected_rate_not_in_the_csv", {plot, "--quantity", "detected"},
+     "velmora-plot: standard input:2: rate_detected_per_minute is empty", "", 2, {},
+     oldest},
+};
+// clang-format on
+
+class commands : public testing::TestWithParam<command_case> {
+protected:
+  // The files the rows name, in a folder that is also the working folder.
+  static void SetUpTestSuite() {
+    mkdir(files.c_str(), 0755);
+    ASSERT_EQ(chdir(files.c_str()), 0) << files;
+    for (const char *name : {"k=v.csv", "k v.csv"}) {
+      std::ofstream(name) << oldest;
+    }
+  }
+};
+
+TEST_P(commands, give_the_documented_result) {
+  const command_case &c = GetParam();
+  if (c.options.stdin_file != nullptr) {
+    const int fd = open(c.options.stdin_file, O_RDONLY | O_CLOEXEC);
+    const bool terminal = fd >= 0 && isatty(fd) != 0;
+    if (fd >= 0) {
+      close(fd);
+    }
+    if (!terminal) {
+      GTEST_SKIP() << c.options.stdin_file << " is not a terminal here";
+    }
+  }
+  const child_result r = run_program(c.command, c.input, timeout_ms, c.options);
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, c.status) << r.err;
+  // A good run writes nothing else on standard error.
+  if (c.status == 0) {
+    EXPECT_EQ(r.err, c.err_start);
+  }
+  EXPECT_EQ(r.err.rfind(c.err_start, 0), 0U) << r.err;
+  EXPECT_EQ(r.out.rfind(c.out, 0), 0U) << r.out;
+  EXPECT_NE(r.out.find(c.out_has), std::string::npos) << r.out;
+  if (c.status != 0) {
+    EXPECT_EQ(r.out, "");
+  }
+  if (c.status == 2 && !c.input.empty()) {
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  } else if (c.status == 2) {
+    // As many lines as the row spells out, then where to find help.
+    const std::string pointer =
+        "\nTry 'velmora-plot --help' for more information.\n";
+    ASSERT_GE(r.err.size(), pointer.size()) << r.err;
+    const std::string before = r.err.substr(0, r.err.size() - pointer.size());
+    EXPECT_EQ(std::count(before.begin(), before.end(), '\n'),
+              std::count(c.err_start.begin(), c.err_start.end(), '\n'))
+        << r.err;
+    EXPECT_EQ(r.err.substr(before.size()), pointer) << r.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(table, commands, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<command_case> &i) {
+                           return i.param.name;
+                         });
+
+} // namespace
