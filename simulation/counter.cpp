@@ -1,5 +1,6 @@
 #include "simulation/counter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {

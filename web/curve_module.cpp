@@ -1,12 +1,15 @@
 // What the page calls in the WebAssembly module: velmora-curve's own checks
-// of its command line and its own passes, run a slice at a time so that the
-// worker can report progress between slices. Strings returned stay valid
+// of its command line and its own passes. Each of the page's workers throws
+// its share of the blocks, every workers-th one, and hands its tallies to
+// the page, which adds them up and has the rows written: the counts do not
+// depend on how many workers share the blocks. Strings returned stay valid
 // until the next call.
 #include "programs/curve_arguments.h"
 #include "programs/curve_run.h"
 
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,9 @@ namespace {
 std::vector<std::string> words = {"velmora-curve"};
 curve_command command;
 curve_run run;
+std::uint64_t next_block; // this worker's next block
+std::uint64_t stride;     // the number of workers
+double muons_done;
 std::string csv;
 std::string answer;
 
@@ -54,23 +60,58 @@ EMSCRIPTEN_KEEPALIVE const char *velmora_read() {
   return answer.c_str();
 }
 
-// Starts the run that velmora_read read.
-EMSCRIPTEN_KEEPALIVE void velmora_start() {
+// Starts the run that velmora_read read, as worker `worker` of `workers`:
+// it throws blocks worker, worker + workers, ... With no workers at all it
+// only sets up the tallies, for the page to add the workers' into.
+EMSCRIPTEN_KEEPALIVE void velmora_start(int worker, int workers) {
   run = start_curve_run(command.arguments);
-  csv = curve_header;
+  next_block = static_cast<std::uint64_t>(worker);
+  stride = static_cast<std::uint64_t>(std::max(workers, 1));
+  if (workers == 0) {
+    next_block = block_count(run.plan);
+  }
+  muons_done = 0.0;
 }
 
-// Runs the next slice; 1 while there is more to do.
-EMSCRIPTEN_KEEPALIVE int velmora_run_slice() {
-  return run_slice(run, csv) ? 1 : 0;
+// Throws this worker's next block; 1 while it has more to throw.
+EMSCRIPTEN_KEEPALIVE int velmora_run_next() {
+  const curve_plan &plan = run.plan;
+  if (next_block < block_count(plan)) {
+    run_block(plan, next_block, run.tallies.data());
+    muons_done += muons_in_block(plan, next_block);
+    next_block += stride;
+  }
+  return next_block < block_count(plan) ? 1 : 0;
 }
 
-EMSCRIPTEN_KEEPALIVE double velmora_share_done() {
-  return share_done(run);
+// The muons this worker has thrown, and those of the whole run.
+EMSCRIPTEN_KEEPALIVE double velmora_muons_done() {
+  return muons_done;
 }
 
-// The CSV so far: the header and the rows of every finished pass.
+EMSCRIPTEN_KEEPALIVE double velmora_muons_total() {
+  return static_cast<double>(run.plan.passes.size()) *
+         run.plan.arguments.muons;
+}
+
+// This worker's tallies: where they start in the module's memory, and how
+// many 32-bit numbers they are. The page adds every worker's into those of
+// a module started with no workers.
+EMSCRIPTEN_KEEPALIVE std::int32_t *velmora_tallies() {
+  return run.tallies.data();
+}
+
+EMSCRIPTEN_KEEPALIVE int velmora_tally_length() {
+  return static_cast<int>(run.tallies.size());
+}
+
+// The CSV of the whole run, from tallies that hold every block: the header
+// and every row.
 EMSCRIPTEN_KEEPALIVE const char *velmora_csv() {
+  csv = curve_header;
+  for (std::size_t g = 0; g < run.plan.groups; ++g) {
+    csv += group_rows(run.plan, g, run.tallies.data());
+  }
   return csv.c_str();
 }
 

@@ -1,0 +1,38 @@
+// The rates of a telescope of thin layers as a deterministic integral over
+// directions, instead of the Monte Carlo.
+//
+// The straight lines whose lateral move per unit of depth is k = (kx, ky)
+// cross depth 0 at points p; such a line crosses a thin layer at depth h
+// when p + k h lies in the layer's rectangle. The points p of the lines
+// that cross exactly a set of layers make up cells of a grid whose lines
+// move linearly with k, so their area A(k) is a sum of products of two
+// lengths, each linear in kx or in ky between the values of k at which two
+// of the grid's lines meet. The rate of such lines is
+//   J (N+2)/(2 pi) integral of |cos theta_sky|^N A(k) / (1 + |k|^2)^2 d^2k,
+// the same as J (N+2)/(2 pi) integral of A(s) |u.V|^N d^2/(d^2+s^2)^2 d^2s
+// over the shift s = d k at the bottom, with cos theta_sky = (V_z - k.V_xy)
+// / sqrt(1 + |k|^2) and V the vertical in the telescope's frame. Each
+// rectangle between those values of k needs only the integrals of the
+// weight times 1, kx, ky and kx ky: Gauss-Legendre rules, halved until two
+// orders agree, and the tanh-sinh rule across the horizon, where |cos|^N
+// has no derivatives of every order.
+#pragma once
+
+#include "simulation/telescope.h"
+
+#include <string>
+#include <vector>
+
+// Why the integral cannot give the rates of `scope` at `distance_cm`, or ""
+// when it can: it needs thin layers, and layers at different depths (or
+// all at one).
+std::string integral_refusal(const telescope &scope, double distance_cm);
+
+// For each set of two or more layers (bit i for layer i + 1), the rate of
+// lines that cross exactly those layers: under the flux law in muons per
+// minute for a flux J = 1 through a horizontal surface, cos^exponent sky;
+// under the isotropic law as a share of the tracks through the upper
+// paddle, directions uniform per track. To about 1e-11 of the largest.
+std::vector<double> exact_crossings(const telescope &scope, double distance_cm,
+                                    const tilt &lean, double exponent,
+                                    zenith_law law);
