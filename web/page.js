@@ -8,6 +8,15 @@
 const options = ['law', 'muons', 'flux', 'top', 'bottom', 'offset', 'exponent',
   'tilt', 'tilt-azimuth', 'seed'];
 const fields = ['distances', ...options];
+// The columns a student reads first, in this order; the others on asking,
+// and all of them in the download.
+const keyColumns = ['law', 'distance_cm', 'tilt_deg', 'rate_per_minute', 'efficiency',
+  'std_error'];
+// Rows beyond these are in the download only: laying out a table of a
+// hundred thousand rows would hold the page for seconds.
+const tableRowsMax = 1000;
+// A tilt scan of more distances draws this many of them, evenly spread.
+const curvesMax = 12;
 
 const $ = (id) => document.getElementById(id);
 let check = null;
@@ -53,8 +62,7 @@ function commandWords() {
       words.push(`--${name}`, value);
     }
   }
-  words.push('--', ...distanceWords());
-  return words;
+  return words.concat('--', distanceWords());
 }
 
 // A word as a POSIX shell reads it back unchanged.
@@ -62,13 +70,31 @@ function shellWord(word) {
   return /^[A-Za-z0-9_.,:+=/^-]+$/.test(word) ? word : `'${word.replace(/'/g, "'\\''")}'`;
 }
 
-function commandLine(words) {
-  // "--" is needed only before a distance that starts with a minus sign.
+// The command line in pieces that a line break must not split: the
+// command's name, each option with its value, each distance.
+function commandPieces(words) {
   const cut = words.indexOf('--');
+  const pieces = ['velmora-curve'];
+  for (let i = 0; i < cut; i += 2) {
+    pieces.push(`${shellWord(words[i])} ${shellWord(words[i + 1])}`);
+  }
+  // "--" is needed only before a distance that starts with a minus sign.
   const distances = words.slice(cut + 1);
-  const shown = distances.some((d) => d.startsWith('-')) ? words : [
-    ...words.slice(0, cut), ...distances];
-  return ['velmora-curve', ...shown].map(shellWord).join(' ');
+  if (distances.some((d) => d.startsWith('-'))) {
+    pieces.push('--');
+  }
+  return pieces.concat(distances.map(shellWord));
+}
+
+function showCommand(words) {
+  const code = $('command');
+  code.replaceChildren();
+  commandPieces(words).forEach((piece, i) => {
+    const span = document.createElement('span');
+    span.className = 'piece';
+    span.textContent = piece;
+    code.append(i ? ' ' : '', span);
+  });
 }
 
 // The inputs in the page's address, so that a link gives the same run.
@@ -97,7 +123,28 @@ function setRunning(running) {
   }
 }
 
+// Ends the run, however it ended: the worker is stopped and Run is back.
+function endRun(text) {
+  if (worker) {
+    worker.terminate();
+    worker = null;
+  }
+  setRunning(false);
+  status(text);
+}
+
+// Results shown while the fields may no longer give them: from the moment
+// Run is pressed until new results replace them.
+function markStale(stale) {
+  $('results').classList.toggle('stale', stale);
+  $('stale-note').hidden = !stale;
+}
+
 function run() {
+  $('link-problem').textContent = '';
+  if (!$('results').hidden) {
+    markStale(true);
+  }
   const good = fields.map(checkField);
   const first = fields[good.indexOf(false)];
   showProblem('general', '');
@@ -121,23 +168,26 @@ function run() {
     const message = event.data;
     if (message.type === 'progress') {
       $('progress').value = message.share;
-    } else if (message.type === 'refused') {
-      cancel();
-      showProblem('general', message.problem);
     } else if (message.type === 'done') {
       const seconds = (performance.now() - started) / 1000;
-      worker.terminate();
-      worker = null;
-      setRunning(false);
+      endRun('');
       document.body.dataset.lastRunSeconds = seconds.toFixed(3);
-      showResults(message.csv, words);
-      status(`Done in ${seconds.toFixed(2)} s.`);
+      try {
+        showResults(message.csv, words);
+        status(`Done in ${seconds.toFixed(2)} s.`);
+      } catch (error) {
+        $('results').hidden = true;
+        status(`The run failed: its results could not be shown (${error.message}).`);
+      }
+    } else {
+      endRun(`The run failed: ${message.problem}. Nothing was computed.`);
     }
   };
+  // The worker posts its own failures; this is for those it cannot catch,
+  // such as its script failing to load.
   worker.onerror = (event) => {
-    worker = null;
-    setRunning(false);
-    status(`The run failed: ${event.message}`);
+    event.preventDefault();
+    endRun(`The run failed: ${event.message || 'the worker could not start'}.`);
   };
   started = performance.now();
   setRunning(true);
@@ -146,12 +196,7 @@ function run() {
 }
 
 function cancel() {
-  if (worker) {
-    worker.terminate();
-    worker = null;
-  }
-  setRunning(false);
-  status('Cancelled: nothing was computed.');
+  endRun('Cancelled: nothing was computed.');
   $('run').focus();
 }
 
@@ -162,29 +207,59 @@ function parseCsv(text) {
   return {header, rows: lines.slice(1).map((line) => line.split(','))};
 }
 
+// The key columns that the CSV has, the tilt only when there is one; or
+// every column, when asked.
+function shownColumns(table) {
+  if ($('all-columns').checked) {
+    return table.header.map((name, i) => i);
+  }
+  const tilt = table.header.indexOf('tilt_deg');
+  const tilted = table.rows.some((r) => Number(r[tilt]) !== 0);
+  return keyColumns.map((name) => table.header.indexOf(name))
+    .filter((i) => i >= 0 && (i !== tilt || tilted));
+}
+
 function showTable(table) {
+  const columns = shownColumns(table);
   const head = document.createElement('tr');
-  for (const name of table.header) {
+  for (const i of columns) {
+    // A long name may break after its underscores, to keep a narrow
+    // screen's columns narrow.
     const th = document.createElement('th');
     th.scope = 'col';
-    th.textContent = name;
+    table.header[i].split('_').forEach((part, k) => {
+      if (k > 0) {
+        th.append('_', document.createElement('wbr'));
+      }
+      th.append(part);
+    });
     head.append(th);
   }
   $('table').tHead.replaceChildren(head);
-  const body = table.rows.map((cells) => {
+  // Row by row into a fragment: spreading a hundred thousand rows into one
+  // call would overflow the call stack.
+  const body = document.createDocumentFragment();
+  for (const cells of table.rows.slice(0, tableRowsMax)) {
     const tr = document.createElement('tr');
-    for (const cell of cells) {
+    for (const i of columns) {
       const td = document.createElement('td');
-      td.textContent = cell;
+      td.textContent = cells[i];
       tr.append(td);
     }
-    return tr;
-  });
-  $('table').tBodies[0].replaceChildren(...body);
+    body.append(tr);
+  }
+  $('table').tBodies[0].replaceChildren(body);
+  $('table-caption').textContent = $('all-columns').checked ? 'Every column of the CSV'
+    : 'The key columns of the CSV';
+  $('column-count').textContent = table.header.length;
+  $('table-note').textContent = table.rows.length > tableRowsMax
+    ? `The table shows the first ${tableRowsMax} of the ${table.rows.length} rows; the download holds them all.`
+    : '';
 }
 
 function lawTitle(law) {
-  return {cos_squared: 'cos²θ law', isotropic: 'isotropic law'}[law] || `${law} law`;
+  return {cos_squared: 'cos²θ law (as velmora)',
+    isotropic: 'directions uniform per crossing track (as velmorauni)'}[law] || `${law} law`;
 }
 
 function exponentOf(law) {
@@ -211,12 +286,19 @@ function showPlot(table) {
   const rows = table.rows;
   const tilts = new Set(rows.map((r) => r[tilt]));
   const rateError = (r) => (Number(r[efficiency]) > 0 ? r[rate] * r[error] / r[efficiency] : 0);
+  const notes = [];
   let figure;
   if (tilts.size > 1) {
     // The tilt scan runs the flux law alone, with one exponent.
     const n = exponentOf(rows[0][law]);
-    const series = curves(rows, (r) => `${r[distance]} cm`,
+    let series = curves(rows, (r) => `${r[distance]} cm`,
       (r) => ({x: Number(r[tilt]), y: Number(r[rate]), error: rateError(r)}));
+    if (series.length > curvesMax) {
+      notes.push(`${curvesMax} of the ${series.length} distances are drawn, evenly spread.`);
+      const all = series;
+      series = Array.from({length: curvesMax},
+        (_, i) => all[Math.round(i * (all.length - 1) / (curvesMax - 1))]);
+    }
     const lines = series.map((s, i) => {
       const first = s.points[0];
       const base = Math.cos(first.x * Math.PI / 180);
@@ -233,8 +315,12 @@ function showPlot(table) {
     const shown = byRate ? rows.filter((r) => r[rate] !== '') : rows;
     const series = curves(shown, (r) => lawTitle(r[law]), (r) => ({x: Number(r[distance]),
       y: Number(byRate ? r[rate] : r[efficiency]), error: byRate ? rateError(r) : Number(r[error])}));
-    figure = {title: byRate ? 'Coincidence rate against distance' : 'Geometric efficiency against distance',
-      description: `The ${byRate ? 'coincidence rate per minute' : 'geometric efficiency'} against the distance between the paddles, one curve per law, with binomial error bars.`,
+    // A single tilt other than 0 is named: the curve is not the upright
+    // telescope's.
+    const tiltShown = tilts.values().next().value;
+    const tilted = Number(tiltShown) !== 0 ? `, the axis tilted ${tiltShown}°` : '';
+    figure = {title: `${byRate ? 'Coincidence rate' : 'Geometric efficiency'} against distance${tilted}`,
+      description: `The ${byRate ? 'coincidence rate per minute' : 'geometric efficiency'} against the distance between the paddles${tilted}, one curve per law, with binomial error bars.`,
       xLabel: 'distance between the paddles (cm)',
       yLabel: byRate ? 'coincidences per minute' : 'efficiency', series};
     $('plot-choice').hidden = !rows.some((r) => r[rate] !== '');
@@ -242,37 +328,80 @@ function showPlot(table) {
   const finite = figure.series.every((s) => s.points.every((p) => Number.isFinite(p.x) && Number.isFinite(p.y)));
   if (figure.series.length === 0 || !finite) {
     $('plot').textContent = 'Nothing to plot: the rows hold no finite values to draw.';
+    $('plot-note').textContent = '';
     return;
   }
-  drawPlot($('plot'), figure);
+  if (drawPlot($('plot'), figure).dense) {
+    notes.push('The points are too close together for markers and error bars: each curve is a line through all of them.');
+  }
+  $('plot-note').textContent = notes.join(' ');
 }
 
-let lastCsv = '';
+let lastTable = null;
 let lastDownload = null;
 
 function showResults(csv, words) {
-  lastCsv = csv;
-  const table = parseCsv(csv);
-  $('command').textContent = commandLine(words);
+  lastTable = parseCsv(csv);
+  showCommand(words);
   if (lastDownload) {
     URL.revokeObjectURL(lastDownload);
   }
   lastDownload = URL.createObjectURL(new Blob([csv], {type: 'text/csv'}));
   $('download').href = lastDownload;
-  showTable(table);
   $('results').hidden = false;
-  showPlot(table);
+  markStale(false);
+  showTable(lastTable);
+  showPlot(lastTable);
+  // For a screen reader, which then reads on from the heading; the box
+  // that marks the focus is left off it (style.css).
   $('results-heading').focus();
 }
 
+// A value from the address as a message shows it: quoted, and cut short.
+function quoted(text) {
+  return `“${text.length > 40 ? `${text.slice(0, 40)}…` : text}”`;
+}
+
+// Puts a link's inputs in their fields; true when the link asks to run and
+// may. A link the page would not have written (a key it does not know or
+// gives twice, a value its field cannot hold, a run other than 1) is shown
+// as a problem and runs nothing, rather than run something else than it
+// says.
 function restoreFromAddress() {
   const query = new URLSearchParams(location.search);
-  for (const name of fields) {
-    if (query.has(name)) {
-      $(name).value = query.get(name);
+  const problems = [];
+  const seen = new Set();
+  let fits = true;
+  for (const [key, value] of query) {
+    if (seen.has(key)) {
+      problems.push(`${quoted(key)} is given twice`);
+    } else if (key === 'run') {
+      if (value !== '1') {
+        problems.push(`run=${quoted(value)}: only run=1 runs as the page opens`);
+      }
+    } else if (fields.includes(key)) {
+      $(key).value = value;
+      if ($(key).value !== value) {
+        // Left at the default, which Run would use, with the problem.
+        $(key).value = '';
+        showProblem(key, check(key, value) || `This field cannot hold the link's ${quoted(value)}.`);
+        fits = false;
+      } else if (value.trim() !== '') {
+        checkField(key);
+      }
+    } else {
+      problems.push(`${quoted(key)} is not one of its keys (${fields.join(', ')}, run)`);
     }
+    seen.add(key);
   }
-  return query.get('run') === '1';
+  if (problems.length > 0) {
+    $('link-problem').textContent = `A problem with this link: ${problems.join('; ')}.`;
+  }
+  const good = fits && problems.length === 0;
+  if (!good && query.has('run')) {
+    status('Nothing was run: the link has a problem, shown in red.');
+  }
+  return good && query.has('run');
 }
 
 function start(module) {
@@ -302,12 +431,13 @@ function start(module) {
   $('run').addEventListener('mousedown', (event) => event.preventDefault());
   $('cancel').addEventListener('click', cancel);
   for (const radio of document.querySelectorAll('input[name="quantity"]')) {
-    radio.addEventListener('change', () => showPlot(parseCsv(lastCsv)));
+    radio.addEventListener('change', () => showPlot(lastTable));
   }
+  $('all-columns').addEventListener('change', () => showTable(lastTable));
   let resizing = 0;
   window.addEventListener('resize', () => {
     clearTimeout(resizing);
-    resizing = setTimeout(() => lastCsv && showPlot(parseCsv(lastCsv)), 200);
+    resizing = setTimeout(() => lastTable && showPlot(lastTable), 200);
   });
   $('run').disabled = false;
   status('Ready.');

@@ -1,19 +1,36 @@
 // Runs velmora-curve's passes a slice at a time, away from the page, and
 // reports the share done between slices. Cancelling ends the worker.
+// Every failure, the module's own loading included, is posted to the page
+// as {type: 'failed'}: an exception in an async handler would otherwise end
+// as an unhandled rejection, which the page never hears of.
 'use strict';
-importScripts('velmora-curve.js');
 
-const ready = createVelmoraModule();
+function fail(error) {
+  // An abort's message ends with advice for whoever builds the module.
+  const problem = String(error && error.message ? error.message : error);
+  postMessage({type: 'failed', problem: problem.replace(/\. Build with .*$/, '')});
+}
 
-onmessage = async (event) => {
+let ready;
+try {
+  importScripts('velmora-curve.js');
+  ready = createVelmoraModule();
+} catch (error) {
+  ready = Promise.reject(error);
+}
+// Held until a run asks for it; its failure is reported then.
+ready.catch(() => {});
+addEventListener('unhandledrejection', (event) => fail(event.reason));
+
+async function runWords(words) {
   const module = await ready;
   const call = (name, returns, takes) => module.cwrap(name, returns, takes);
   const addWord = call('velmora_add_word', null, ['string']);
   call('velmora_clear_words', null, [])();
-  event.data.words.forEach((word) => addWord(word));
+  words.forEach((word) => addWord(word));
   const problem = call('velmora_read', 'string', [])();
   if (problem) {
-    postMessage({type: 'refused', problem: problem.split('\t')[1]});
+    fail(problem.split('\t')[1]);
     return;
   }
   call('velmora_start', null, [])();
@@ -28,4 +45,8 @@ onmessage = async (event) => {
     }
   }
   postMessage({type: 'done', csv: call('velmora_csv', 'string', [])()});
+}
+
+onmessage = (event) => {
+  runWords(event.data.words).catch(fail);
 };

@@ -15,10 +15,19 @@ const types = {
 };
 
 // Serves the files of `dir` on 127.0.0.1 at a free port; `close()` stops it.
+// A test may set `alter(name, request, file)` to answer a request in the
+// file's place, with {status, body}, or with nothing to serve the file.
 export async function servePage(dir) {
   const root = path.resolve(dir);
+  const served = {};
   const server = http.createServer((request, response) => {
     const name = new URL(request.url, 'http://localhost').pathname;
+    const altered = served.alter?.(name, request, path.join(root, name));
+    if (altered) {
+      response.writeHead(altered.status, {'content-type': types[path.extname(name)] || 'text/plain'})
+        .end(altered.body);
+      return;
+    }
     const file = path.join(root, path.normalize(name === '/' ? '/index.html' : name));
     if (!file.startsWith(root + path.sep) || !fs.existsSync(file)) {
       response.writeHead(404).end();
@@ -28,10 +37,10 @@ export async function servePage(dir) {
     fs.createReadStream(file).pipe(response);
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  return {
+  return Object.assign(served, {
     origin: `http://127.0.0.1:${server.address().port}`,
     close: () => new Promise((resolve) => server.close(resolve)),
-  };
+  });
 }
 
 // Debian's chromium, headless, with a profile of its own that is removed
@@ -56,9 +65,13 @@ export async function launchBrowser() {
   return browser;
 }
 
-// Opens `url` in a new page and waits until the simulation is loaded.
+// Opens `url` in a new page and waits until the simulation is loaded; the
+// page's console errors and uncaught exceptions gather in `page.errors`.
 export async function openPage(browser, url, width = 1100) {
   const page = await browser.newPage();
+  page.errors = [];
+  page.on('console', (message) => message.type() === 'error' && page.errors.push(message.text()));
+  page.on('pageerror', (error) => page.errors.push(error.message));
   await page.setViewport({width, height: 900});
   await page.goto(url);
   await page.waitForFunction(() => document.getElementById('status').textContent !== 'Loading the simulation…');

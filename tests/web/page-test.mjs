@@ -1,7 +1,9 @@
 // The page in a real browser: filled in or opened from a link, it must show
-// and let download the very CSV of the native velmora-curve; a bad value
-// must show its message and run nothing; Cancel must stop a run; and no
-// request may leave for another host.
+// and let download the very CSV of the native velmora-curve; a bad value or
+// a link it would not write must show its message and run nothing; a run
+// that fails must say so and mark the earlier results; Cancel must stop a
+// run; a phone must show it whole; the console must stay free of errors;
+// and no request may leave for another host.
 //   node page-test.mjs PAGE_DIR NATIVE_VELMORA_CURVE SCREENSHOT.png
 import assert from 'node:assert/strict';
 import {spawnSync} from 'node:child_process';
@@ -13,7 +15,7 @@ import {launchBrowser, openPage, servePage, waitForRun} from './browser.mjs';
 const [pageDir, native, screenshot] = process.argv.slice(2);
 
 function natively(words) {
-  const r = spawnSync(native, words, {encoding: 'utf8', env: {LC_ALL: 'C'}});
+  const r = spawnSync(native, words, {encoding: 'utf8', env: {LC_ALL: 'C'}, maxBuffer: 1 << 26});
   return r.status === 0 ? r.stdout : r.stderr.split('\n')[0].replace(/^velmora-curve: /, '');
 }
 
@@ -22,16 +24,41 @@ async function download(page) {
   const file = path.join(downloads, 'velmora-curve.csv');
   fs.rmSync(file, {force: true});
   await page.click('#download');
-  for (let wait = 0; wait < 100 && !fs.existsSync(file); ++wait) {
+  // Chrome writes to a .crdownload file beside an empty one of the name.
+  const writing = () => !fs.existsSync(file) ||
+    fs.readdirSync(downloads).some((name) => name.endsWith('.crdownload'));
+  for (let wait = 0; wait < 100 && writing(); ++wait) {
     await new Promise((resolve) => setTimeout(resolve, 100));
   }
   return fs.readFileSync(file, 'utf8');
 }
 
-// The table as CSV text: header cells, then one line per row.
+// The table with every column as CSV text: header cells, then one line per
+// row.
 async function tableText(page) {
+  await page.$eval('#all-columns', (box) => box.checked || box.click());
   return page.$eval('#table', (table) => [...table.rows]
     .map((row) => [...row.cells].map((cell) => cell.textContent).join(',') + '\n').join(''));
+}
+
+const text = (page, selector) => page.$eval(selector, (node) => node.textContent);
+
+// Closes a page that must have left nothing in its console.
+async function close(page) {
+  assert.deepEqual(page.errors, []);
+  await page.close();
+}
+
+// Each error bar's ends, low and high, read back through the y axis' grid.
+async function errorBars(page) {
+  return page.$eval('#plot svg', (svg) => {
+    const all = (selector, f) => [...svg.querySelectorAll(selector)].map(f);
+    const ticks = all('.tick-y', (node) => Number(node.textContent));
+    const ys = all('.grid-y', (node) => Number(node.getAttribute('y1')));
+    const value = (y) => ticks[0] + (y - ys[0]) * (ticks[1] - ticks[0]) / (ys[1] - ys[0]);
+    return all('.error-bar', (bar) => [value(Number(bar.getAttribute('y1'))),
+      value(Number(bar.getAttribute('y2')))].sort((a, b) => a - b));
+  });
 }
 
 const server = await servePage(pageDir);
@@ -61,38 +88,82 @@ try {
     const page = await openPage(browser, `${server.origin}/`);
     await page.type('#distances', '0:40:10 2.5');
     await page.type('#muons', '20000');
+    await page.type('#seed', '   '); // blank: the default
     await page.keyboard.press('Enter');
     assert.match(await waitForRun(page), /^Done/);
+    // The focus is on the results, without a box round their heading.
+    assert.deepEqual(await page.evaluate(() => [document.activeElement.id,
+      getComputedStyle(document.activeElement).outlineStyle]), ['results-heading', 'none']);
     const expected = natively(['--muons', '20000', '0:40:10', '2.5']);
+    // Each error bar reaches efficiency ± std_error.
+    const byLow = (a, b) => a[0] - b[0];
+    const bars = expected.split('\n').slice(1, -1).map((line) => line.split(',').map(Number))
+      .filter((row) => row[5] > 0).map((row) => [row[4] - row[5], row[4] + row[5]]).sort(byLow);
+    const drawn = (await errorBars(page)).sort(byLow);
+    assert.equal(drawn.length, bars.length);
+    bars.forEach((bar, i) => assert.ok(bar.every((end, k) => Math.abs(drawn[i][k] - end) < 1e-9),
+      `an error bar from ${drawn[i]} for ${bar}`));
     assert.equal(await tableText(page), expected);
-    assert.equal(await page.$eval('#command', (node) => node.textContent),
-      'velmora-curve --muons 20000 0:40:10 2.5');
+    assert.equal(await text(page, '#command'), 'velmora-curve --muons 20000 0:40:10 2.5');
     assert.equal(await download(page), expected);
     // The address now holds the inputs: a link gives the same run.
     assert.equal(new URL(page.url()).search, '?distances=0%3A40%3A10+2.5&muons=20000');
-    await page.close();
+    await close(page);
   });
 
+  // The address, the native command's words, the command line shown and
+  // the plot's title.
   const links = [
     ['law=isotropic&top=25x25&bottom=20x30&offset=2,-3&muons=20000&distances=0,15,30',
       ['--law', 'isotropic', '--muons', '20000', '--top', '25x25', '--bottom', '20x30',
-        '--offset', '2,-3', '0,15,30']],
+        '--offset', '2,-3', '0,15,30'],
+      'velmora-curve --law isotropic --muons 20000 --top 25x25 --bottom 20x30 --offset 2,-3 0,15,30',
+      'Geometric efficiency against distance'],
     ['tilt=0:90:10&tilt-azimuth=30&exponent=1.85&muons=50000&distances=10,30&seed=7',
       ['--exponent', '1.85', '--tilt', '0:90:10', '--tilt-azimuth', '30', '--seed', '7',
-        '--muons', '50000', '10,30']],
+        '--muons', '50000', '10,30'],
+      'velmora-curve --muons 50000 --exponent 1.85 --tilt 0:90:10 --tilt-azimuth 30 --seed 7 10,30',
+      'Coincidence rate against the tilt'],
+    ['tilt=30&muons=20000&distances=0:40:20', ['--muons', '20000', '--tilt', '30', '0:40:20'],
+      'velmora-curve --muons 20000 --tilt 30 0:40:20',
+      'Geometric efficiency against distance, the axis tilted 30°'],
+    ['offset=1,%20-2&muons=20000&distances=-5,5+1e1',
+      ['--muons', '20000', '--offset', '1, -2', '--', '-5,5', '1e1'],
+      "velmora-curve --muons 20000 --offset '1, -2' -- -5,5 1e1",
+      'Geometric efficiency against distance'],
   ];
-  for (const [query, words] of links) {
+  for (const [query, words, command, title] of links) {
     await expect(`a link runs as it loads: ${query}`, async () => {
       const page = await openPage(browser, `${server.origin}/?${query}&run=1`);
       assert.match(await waitForRun(page), /^Done/);
+      assert.equal(await text(page, '#command'), command);
+      assert.equal(await text(page, '#plot svg title'), title);
       assert.equal(await tableText(page), natively(words));
       assert.equal(await download(page), natively(words));
-      if (words.includes('--tilt')) {
-        assert.equal(await page.$eval('#plot svg title', (t) => t.textContent),
-          'Coincidence rate against the tilt');
+      if (words.includes('0:90:10')) {
         await page.screenshot({path: screenshot, fullPage: true});
       }
-      await page.close();
+      await close(page);
+    });
+  }
+
+  // A link the page would not write runs nothing and says why, at the
+  // field or above the form.
+  const badLinks = [
+    ['law=bogus&distances=5&run=1', 'law', /^law 'bogus' is not cos_squared, isotropic or both$/],
+    ['distance=3&run=1', 'link', /“distance” is not one of its keys/],
+    ['distances=5&run=yes', 'link', /run=“yes”: only run=1/],
+    ['distances=5&muons=1000&muons=2000&run=1', 'link', /“muons” is given twice/],
+  ];
+  for (const [query, where, problem] of badLinks) {
+    await expect(`a link is refused: ${query}`, async () => {
+      const before = requests.length;
+      const page = await openPage(browser, `${server.origin}/?${query}`);
+      assert.match(await waitForRun(page), /^Nothing was run/);
+      assert.match(await text(page, `#${where}-problem`), problem);
+      assert.equal(await page.$eval('#results', (node) => node.hidden), true);
+      assert.equal(requests.slice(before).filter((url) => url.endsWith('/worker.js')).length, 0);
+      await close(page);
     });
   }
 
@@ -118,6 +189,61 @@ try {
     await page.close();
   });
 
+  // A Run that fails, in the worker or before it, says so, leaves no worker
+  // behind and marks the results of the run before; the next Run works.
+  const fromWorker = (request) => request.headers.referer?.endsWith('/worker.js');
+  const abortSlices = `;createVelmoraModule = ((create) => () => create().then((module) => {
+    const cwrap = module.cwrap;
+    module.cwrap = (name, ...rest) => (name === 'velmora_run_slice'
+      ? () => { throw new WebAssembly.RuntimeError('Aborted(OOM)'); } : cwrap(name, ...rest));
+    return module;
+  }))(createVelmoraModule);`;
+  const failures = [
+    ['the module does not load in the worker', (name, request) => name === '/velmora-curve.wasm' &&
+      fromWorker(request) && {status: 404, body: ''}, '', /^The run failed: .*Aborted/],
+    ['the simulation aborts in the worker', (name, request, file) => name === '/velmora-curve.js' &&
+      fromWorker(request) && {status: 200, body: fs.readFileSync(file) + abortSlices}, '',
+    /^The run failed: Aborted\(OOM\)/],
+    ['the worker is missing', (name) => name === '/worker.js' && {status: 404, body: ''}, '',
+      /^The run failed/],
+    ['a field is refused', null, '0x31', /^Nothing was run/],
+  ];
+  for (const [name, alter, top, failed] of failures) {
+    await expect(`a failed run: ${name}`, async () => {
+      const page = await openPage(browser, `${server.origin}/?distances=5,10&muons=2000&run=1`);
+      assert.match(await waitForRun(page), /^Done/);
+      const earlier = await text(page, '#command');
+      server.alter = alter;
+      await page.type('#top', top);
+      await page.click('#run');
+      assert.match(await waitForRun(page, 10000), failed);
+      server.alter = null;
+      for (let wait = 0; wait < 20 && page.workers().length > 0; ++wait) {
+        await new Promise((resolve) => setTimeout(resolve, 100));
+      }
+      assert.equal(page.workers().length, 0);
+      assert.equal(await page.$eval('#stale-note', (node) => node.hidden), false);
+      assert.equal(await text(page, '#command'), earlier);
+      await page.$eval('#top', (node) => { node.value = ''; });
+      await page.click('#run');
+      assert.match(await waitForRun(page), /^Done/);
+      assert.equal(await page.$eval('#stale-note', (node) => node.hidden), true);
+      await page.close();
+    });
+  }
+
+  await expect('a result of 100000 rows: 1000 in the table, all in the download, all plotted', async () => {
+    const page = await openPage(browser, `${server.origin}/?law=cos_squared&muons=1&distances=0:99999:1&run=1`);
+    assert.match(await waitForRun(page), /^Done/);
+    assert.equal(await page.$eval('#table', (table) => table.tBodies[0].rows.length), 1000);
+    assert.match(await text(page, '#table-note'), /first 1000 of the 100000 rows/);
+    assert.ok(await download(page) === natively(['--law', 'cos_squared', '--muons', '1', '0:99999:1']),
+      'the download is not the native CSV');
+    await page.click('input[value="rate"]');
+    assert.equal(await text(page, '#plot svg title'), 'Coincidence rate against distance');
+    await close(page);
+  });
+
   await expect('Cancel stops a long run', async () => {
     const page = await openPage(browser, `${server.origin}/?muons=2000000000&distances=0:100:1&run=1`);
     await page.waitForFunction(() => document.getElementById('progress').value > 0);
@@ -133,15 +259,48 @@ try {
     await page.close();
   });
 
-  await expect('every field is labelled and the page fits a phone', async () => {
-    const page = await openPage(browser, `${server.origin}/?distances=5,10&run=1`, 360);
-    await waitForRun(page);
+  await expect('on a phone: every field labelled, the plot\'s text apart, the rate in view', async () => {
+    const page = await openPage(browser, `${server.origin}/?tilt=0:90:10&exponent=1.85&top=5x5&bottom=5x5&muons=20000&distances=10,30&run=1`, 380);
+    assert.match(await waitForRun(page), /^Done/);
     const unlabelled = await page.$$eval('input, select', (nodes) => nodes
       .filter((node) => node.type !== 'radio' && node.labels.length === 0).map((node) => node.id));
     assert.deepEqual(unlabelled, []);
     const width = await page.evaluate(() => document.documentElement.scrollWidth);
-    assert.ok(width <= 360, `the page is ${width} px wide`);
-    await page.close();
+    assert.ok(width <= 380, `the page is ${width} px wide`);
+    const layout = await page.evaluate(() => {
+      const box = (node) => node.getBoundingClientRect();
+      const overlap = (a, b) => a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+      const inside = (a, b) => a.left >= b.left && a.right <= b.right && a.top >= b.top && a.bottom <= b.bottom;
+      const svg = document.querySelector('#plot svg');
+      const legend = box(svg.querySelector('.legend'));
+      // Each word of the command line on one line: no line break inside it.
+      const split = [];
+      const words = document.createTreeWalker(document.getElementById('command'), NodeFilter.SHOW_TEXT);
+      while (words.nextNode()) {
+        for (const word of words.currentNode.data.matchAll(/\S+/g)) {
+          const range = document.createRange();
+          range.setStart(words.currentNode, word.index);
+          range.setEnd(words.currentNode, word.index + word[0].length);
+          if (new Set([...range.getClientRects()].map((r) => Math.round(r.bottom))).size > 1) {
+            split.push(word[0]);
+          }
+        }
+      }
+      const rate = [...document.querySelectorAll('#table th')].find((th) => th.textContent === 'rate_per_minute');
+      return {
+        underLegend: [...svg.querySelectorAll('text, .frame')].filter((node) => !node.closest('.legend') &&
+          overlap(box(node), legend)).map((node) => node.textContent || 'the frame'),
+        cut: [...svg.querySelectorAll('text, .legend line')].filter((node) => !inside(box(node), box(svg)))
+          .map((node) => node.textContent || 'a swatch'),
+        swatches: svg.querySelectorAll('.legend line').length,
+        split,
+        rateBeyond: box(rate).right - box(document.querySelector('.table-scroll')).right,
+      };
+    });
+    assert.deepEqual(layout, {underLegend: [], cut: [], swatches: 3, split: [], rateBeyond: layout.rateBeyond});
+    assert.ok(layout.rateBeyond <= 0, `rate_per_minute ends ${layout.rateBeyond} px out of view`);
+    await page.screenshot({path: screenshot.replace(/\.png$/, '-phone.png'), fullPage: true});
+    await close(page);
   });
 
   await expect('no request leaves for another host', async () => {
