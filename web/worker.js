@@ -1,5 +1,5 @@
-// Runs velmora-curve's passes a slice at a time, away from the page, and
-// reports the share done between slices. Cancelling ends the worker.
+// Runs velmora-curve's passes a block at a time, away from the page, and
+// reports the share done between blocks. Cancelling ends the worker.
 // Every failure, the module's own loading included, is posted to the page
 // as {type: 'failed'}: an exception in an async handler would otherwise end
 // as an unhandled rejection, which the page never hears of.
@@ -33,14 +33,15 @@ async function runWords(words) {
     fail(problem.split('\t')[1]);
     return;
   }
-  call('velmora_start', null, [])();
-  const runSlice = call('velmora_run_slice', 'number', []);
-  const shareDone = call('velmora_share_done', 'number', []);
+  call('velmora_start', null, ['number', 'number'])(0, 1);
+  const runNext = call('velmora_run_next', 'number', []);
+  const muonsDone = call('velmora_muons_done', 'number', []);
+  const muonsTotal = call('velmora_muons_total', 'number', [])();
   let shown = 0;
-  while (runSlice()) {
+  while (runNext()) {
     const now = performance.now();
     if (now - shown > 100) {
-      postMessage({type: 'progress', share: shareDone()});
+      postMessage({type: 'progress', share: muonsDone() / muonsTotal});
       shown = now;
     }
   }

@@ -15,8 +15,8 @@ const check = call('velmora_check', 'string', ['string', 'string']);
 const addWord = call('velmora_add_word', null, ['string']);
 const clearWords = call('velmora_clear_words', null, []);
 const read = call('velmora_read', 'string', []);
-const start = call('velmora_start', null, []);
-const runSlice = call('velmora_run_slice', 'number', []);
+const start = call('velmora_start', null, ['number', 'number']);
+const runNext = call('velmora_run_next', 'number', []);
 const csv = call('velmora_csv', 'string', []);
 
 function inModule(words) {
@@ -26,15 +26,16 @@ function inModule(words) {
   if (problem) {
     return {problem: problem.split('\t')[1]};
   }
-  start();
-  while (runSlice()) {
-    // Slice after slice, as the worker runs them.
+  start(0, 1);
+  while (runNext()) {
+    // Block after block, as a lone worker runs them.
   }
   return {csv: csv()};
 }
 
 function natively(words) {
-  const r = spawnSync(native, words, {encoding: 'utf8', env: {LC_ALL: 'C'}});
+  const r = spawnSync(native, words, {encoding: 'utf8', env: {LC_ALL: 'C'},
+    maxBuffer: 1 << 28});
   if (r.status === 0) {
     return {csv: r.stdout};
   }

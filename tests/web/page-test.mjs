@@ -194,7 +194,7 @@ try {
   const fromWorker = (request) => request.headers.referer?.endsWith('/worker.js');
   const abortSlices = `;createVelmoraModule = ((create) => () => create().then((module) => {
     const cwrap = module.cwrap;
-    module.cwrap = (name, ...rest) => (name === 'velmora_run_slice'
+    module.cwrap = (name, ...rest) => (name === 'velmora_run_next'
       ? () => { throw new WebAssembly.RuntimeError('Aborted(OOM)'); } : cwrap(name, ...rest));
     return module;
   }))(createVelmoraModule);`;
