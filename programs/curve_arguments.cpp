@@ -1,4 +1,5 @@
 #include "programs/curve_arguments.h"
+#include "integral/exact_rates.h"
 #include "programs/shortest_text.h"
 
 #include <cctype>
@@ -735,6 +736,17 @@ std::string assemble(reading &r, const bool (&given)[option_count],
            " takes no --tilt, --exponent or thick upper paddle: the "
            "isotropic law draws directions for each track through a thin "
            "paddle, not a flux through a surface";
+  }
+  option = "method";
+  if (a.method == curve_method::integral) {
+    for (const double d : a.distances_cm) {
+      std::string problem = integral_refusal(scope, d);
+      if (!problem.empty()) {
+        return problem + (problem.find("distance") != problem.npos
+                              ? " (distance " + shortest(d) + ")"
+                              : "");
+      }
+    }
   }
   option = "intensity";
   if (given[option_index("intensity")] && given[option_index("flux")]) {

@@ -1,5 +1,6 @@
 #include "programs/curve_run.h"
 #include "programs/shortest_text.h"
+#include "integral/exact_rates.h"
 #include "simulation/curve_pass.h"
 
 #include <boost/math/distributions/binomial.hpp>
@@ -93,15 +94,6 @@ void efficiency_interval(std::int64_t k, std::int64_t n, double &low,
       k == n ? 1.0 : binomial::find_upper_bound_on_p(trials, successes, tail);
 }
 
-// What the passes of one law and tilt say at one distance: for each set of
-// layers (bit i for layer i + 1), how many of the muons drawn through the
-// top cross exactly those, and the rate of muons per minute, from every
-// pass, that do.
-struct crossings {
-  std::vector<std::int64_t> top;  // [set]
-  std::vector<double> per_minute; // [set]
-};
-
 } // namespace
 
 curve_plan plan_curve(const curve_arguments &arguments) {
@@ -122,7 +114,11 @@ curve_plan plan_curve(const curve_arguments &arguments) {
   plan.groups = 0;
   for (const zenith_law law : arguments.laws) {
     for (const double tilt_deg : arguments.tilts_deg) {
-      for (const int source : sources_of(arguments, law)) {
+      plan.group_list.push_back({law, tilt_deg});
+      // The integral needs no muons.
+      for (const int source : arguments.method == curve_method::monte_carlo
+                                  ? sources_of(arguments, law)
+                                  : std::vector<int>{}) {
         plan.passes.push_back({law, tilt_deg, source, plan.groups});
       }
       ++plan.groups;
@@ -152,7 +148,7 @@ std::size_t group_of_block(const curve_plan &plan, std::uint64_t block) {
 
 std::uint64_t first_block_of_group(const curve_plan &plan, std::size_t group) {
   std::uint64_t pass = 0;
-  while (plan.passes[pass].group != group) {
+  while (pass < plan.passes.size() && plan.passes[pass].group < group) {
     ++pass;
   }
   return pass * plan.blocks_per_pass;
@@ -179,6 +175,49 @@ void run_block(const curve_plan &plan, std::uint64_t block,
                  tallies + index * plan.tally_size);
 }
 
+namespace {
+
+// What one row is computed from: for each set of layers (bit i for layer
+// i + 1), how many of the muons drawn through the top cross exactly those
+// (the Monte Carlo only), and at what rate per minute lines that cross
+// exactly those come, from every pass; under the isotropic law, as a share
+// of the tracks through the top.
+struct crossings {
+  std::vector<std::int64_t> top;
+  std::vector<double> per_minute;
+};
+
+// Events that fire exactly each set of layers, in Hz: muons, each layer
+// seeing them with its probability, and what is left of each layer's
+// singles, its noise with them, firing that layer alone.
+void events_of(const crossings &at, const curve_arguments &a,
+               const double *singles_hz, std::vector<double> &events_hz) {
+  const int count = a.scope.count;
+  const std::size_t sets = events_hz.size();
+  std::fill(events_hz.begin(), events_hz.end(), 0.0);
+  for (std::size_t set = 1; set < sets; ++set) {
+    for (std::size_t fired = 1; fired < sets; ++fired) {
+      if ((fired & (fired - 1)) != 0) {
+        events_hz[fired] += at.per_minute[set] / seconds_per_minute *
+                            fires_exactly(static_cast<std::uint32_t>(fired),
+                                          static_cast<std::uint32_t>(set),
+                                          a.detection, count);
+      }
+    }
+  }
+  for (int i = 0; i < count; ++i) {
+    double alone = singles_hz[i];
+    for (std::size_t fired = 1; fired < sets; ++fired) {
+      if ((fired & (fired - 1)) != 0 && (fired >> i & 1U) != 0) {
+        alone -= events_hz[fired];
+      }
+    }
+    events_hz[std::size_t{1} << i] = std::fmax(0.0, alone);
+  }
+}
+
+} // namespace
+
 std::string group_rows(const curve_plan &plan, std::size_t group,
                        std::int32_t *tallies) {
   const curve_arguments &a = plan.arguments;
@@ -187,31 +226,27 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
   const int bottom = bottom_of(scope);
   const std::size_t sets = std::size_t{1} << count;
   const auto muons = static_cast<double>(a.muons);
+  const zenith_law law = plan.group_list[group].law;
+  const double tilt_deg = plan.group_list[group].tilt_deg;
+  const tilt lean{tilt_deg, a.tilt_azimuth_deg};
+  const bool rates = law == zenith_law::cos_squared;
+  const bool integral = a.method == curve_method::integral;
   // This group's passes, their counts, and what each muon drawn through
   // its layer stands for, in muons per minute.
-  zenith_law law = zenith_law::cos_squared;
-  double tilt_deg = 0.0;
   std::vector<pass_counts> counts;
   std::vector<double> weight;
   for (std::size_t i = 0; i < plan.passes.size(); ++i) {
     const curve_pass &p = plan.passes[i];
-    if (p.group != group) {
-      continue;
+    if (p.group == group) {
+      counts.push_back(finish_tally(scope, plan.sorted.size(),
+                                    tallies + i * plan.tally_size));
+      weight.push_back(
+          a.flux * box_flux_area(scope.layers[p.source], lean, a.exponent) /
+          muons);
     }
-    law = p.law;
-    tilt_deg = p.tilt_deg;
-    counts.push_back(
-        finish_tally(scope, plan.sorted.size(), tallies + i * plan.tally_size));
-    weight.push_back(a.flux *
-                     box_flux_area(scope.layers[p.source],
-                                   {p.tilt_deg, a.tilt_azimuth_deg},
-                                   a.exponent) /
-                     muons);
   }
-  const bool rates = law == zenith_law::cos_squared;
-  const tilt lean{tilt_deg, a.tilt_azimuth_deg};
   // Each layer's singles: the muons through its box that it sees, and its
-  // own noise.
+  // own noise; and the muons through the top's box.
   std::string singles;
   double singles_hz[layers_max] = {};
   for (int i = 0; i < layers_max; ++i) {
@@ -225,109 +260,115 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
     }
     singles += ",";
   }
-  // Which telescope and sky the rows are for.
+  const double through_top =
+      a.flux * box_flux_area(scope.layers[0], lean, a.exponent);
+  // Which telescope and sky the rows are for, and how they were computed.
   const std::string described =
       (rates ? shortest(a.flux) : std::string()) + "," +
       shortest(a.tilt_azimuth_deg) + "," + telescope_text(scope) + "," +
-      per_layer(a.detection, count) + "," + per_layer(a.noise_hz, count) + "," +
-      shortest(scope.min_path_cm) + "," +
+      per_layer(a.detection, count) + "," + per_layer(a.noise_hz, count) +
+      "," + shortest(scope.min_path_cm) + "," +
       (std::isnan(a.window_ns) ? std::string() : shortest(a.window_ns)) +
-      ",mc\n";
+      (integral ? ",integral\n" : ",mc\n");
   const std::string prefix = law_name(law, a.exponent) + ",";
   const std::string tilt_text = "," + shortest(tilt_deg) + ",";
+  // An exact number is written to ten digits, a counted one to six.
+  const char *const rate_format = integral ? "%.10g" : "%.6g";
+
+  // The crossings at each distance, once for all requirements.
+  std::vector<crossings> at(a.distances_cm.size(),
+                            {std::vector<std::int64_t>(sets),
+                             std::vector<double>(sets)});
+  for (std::size_t k = 0; k < a.distances_cm.size(); ++k) {
+    crossings &c = at[k];
+    if (integral) {
+      const std::vector<double> exact = exact_crossings(
+          scope, a.distances_cm[k], lean, a.exponent, law);
+      for (std::size_t set = 0; set < sets; ++set) {
+        c.per_minute[set] = rates ? a.flux * exact[set] : exact[set];
+      }
+      continue;
+    }
+    const std::size_t u = plan.position[k];
+    for (std::size_t j = 0; j < counts.size(); ++j) {
+      const pass_counts &pc = counts[j];
+      for (int m = 0; m < pc.pattern_count; ++m) {
+        const auto pattern = static_cast<std::size_t>(m);
+        const std::int64_t crossing = pc.crossing[pattern * pc.count + u];
+        const std::int64_t missing = pc.tracks[m] - crossing;
+        const std::size_t with = pattern | std::size_t{1} << bottom;
+        if (j == 0) {
+          c.top[with] += crossing;
+          c.top[pattern] += missing;
+        }
+        c.per_minute[with] += weight[j] * static_cast<double>(crossing);
+        c.per_minute[pattern] += weight[j] * static_cast<double>(missing);
+      }
+    }
+  }
 
   std::string csv;
-  crossings at{std::vector<std::int64_t>(sets), std::vector<double>(sets)};
   std::vector<double> events_hz(sets);
   for (const curve_requirement &q : a.requirements) {
     for (std::size_t k = 0; k < a.distances_cm.size(); ++k) {
-      const std::size_t u = plan.position[k];
-      std::fill(at.top.begin(), at.top.end(), 0);
-      std::fill(at.per_minute.begin(), at.per_minute.end(), 0.0);
-      for (std::size_t j = 0; j < counts.size(); ++j) {
-        const pass_counts &c = counts[j];
-        for (int m = 0; m < c.pattern_count; ++m) {
-          const std::int64_t crossing =
-              c.crossing[static_cast<std::size_t>(m) * c.count + u];
-          const std::int64_t missing = c.tracks[m] - crossing;
-          const std::size_t with = static_cast<std::size_t>(m) | std::size_t{1}
-                                                                     << bottom;
-          if (j == 0) {
-            at.top[with] += crossing;
-            at.top[static_cast<std::size_t>(m)] += missing;
-          }
-          at.per_minute[with] += weight[j] * static_cast<double>(crossing);
-          at.per_minute[static_cast<std::size_t>(m)] +=
-              weight[j] * static_cast<double>(missing);
-        }
-      }
+      const crossings &c = at[k];
       std::int64_t coincidences = 0;
-      double rate = 0.0, detected = 0.0;
+      double rate = 0.0, through = 0.0, detected = 0.0;
       for (std::size_t set = 0; set < sets; ++set) {
         const auto layers = static_cast<std::uint32_t>(set);
         if (requirement_met(q.rule, layers)) {
-          coincidences += at.top[set];
-          rate += at.per_minute[set];
+          coincidences += c.top[set];
+          rate += c.per_minute[set];
+          through += (layers & 1U) != 0 ? c.per_minute[set] : 0.0;
         }
-        detected += at.per_minute[set] *
+        detected += c.per_minute[set] *
                     detected_share(q.rule, layers, a.detection, count);
       }
-      const double efficiency = static_cast<double>(coincidences) / muons;
-      double low = 0.0, high = 0.0;
-      efficiency_interval(coincidences, a.muons, low, high);
-      char row[256];
-      std::snprintf(row, sizeof row, "%s,%d,%lld,%.6f,%.4g,",
-                    shortest(a.distances_cm[k]).c_str(), a.muons,
-                    static_cast<long long>(coincidences), efficiency,
-                    std::sqrt(efficiency * (1.0 - efficiency) / muons));
-      csv += prefix + row;
+      std::string row = prefix + shortest(a.distances_cm[k]) + ",";
+      if (integral) {
+        // The share of the muons through the top that meet the
+        // requirement; no muons were counted.
+        const double efficiency = rates ? through / through_top : through;
+        row += ",," + formatted("%.10g", efficiency) + ",,";
+      } else {
+        const double efficiency = static_cast<double>(coincidences) / muons;
+        char counted[128];
+        std::snprintf(counted, sizeof counted, "%d,%lld,%.6f,%.4g,", a.muons,
+                      static_cast<long long>(coincidences), efficiency,
+                      std::sqrt(efficiency * (1.0 - efficiency) / muons));
+        row += counted;
+      }
       // Only the flux law weights directions as a flux through a surface;
       // an efficiency of the isotropic law says nothing about a rate.
-      csv += rates ? formatted("%.6g", rate) : std::string();
-      csv += tilt_text + formatted("%.6g", low) + "," +
-             formatted("%.6g", high) + "," + q.text + ",";
+      row += rates ? formatted(rate_format, rate) : std::string();
+      row += tilt_text;
+      if (!integral) {
+        double low = 0.0, high = 0.0;
+        efficiency_interval(coincidences, a.muons, low, high);
+        row += formatted("%.6g", low) + "," + formatted("%.6g", high);
+      } else {
+        row += ",";
+      }
+      row += "," + q.text + ",";
       if (rates) {
-        csv += formatted("%.6g", detected);
+        row += formatted(rate_format, detected) + ",";
         double accidental_hz = 0.0;
-        csv += ",";
         if (!std::isnan(a.window_ns)) {
-          // Events that fire exactly each set of layers, in Hz: muons, each
-          // layer seen with its probability, and what is left of each
-          // layer's singles, its noise with it, firing that layer alone.
-          std::fill(events_hz.begin(), events_hz.end(), 0.0);
-          for (std::size_t set = 1; set < sets; ++set) {
-            for (std::size_t fired = 1; fired < sets; ++fired) {
-              if ((fired & (fired - 1)) != 0) {
-                events_hz[fired] +=
-                    at.per_minute[set] / seconds_per_minute *
-                    fires_exactly(static_cast<std::uint32_t>(fired),
-                                  static_cast<std::uint32_t>(set), a.detection,
-                                  count);
-              }
-            }
-          }
-          for (int i = 0; i < count; ++i) {
-            double alone = singles_hz[i];
-            for (std::size_t fired = 1; fired < sets; ++fired) {
-              if ((fired & (fired - 1)) != 0 && (fired >> i & 1U) != 0) {
-                alone -= events_hz[fired];
-              }
-            }
-            events_hz[std::size_t{1} << i] = std::fmax(0.0, alone);
-          }
+          events_of(c, a, singles_hz, events_hz);
           accidental_hz = accidental_rate(q.rule, events_hz.data(), count,
                                           a.window_ns * 1e-9);
-          csv += formatted("%.6g", accidental_hz * seconds_per_minute);
+          row += formatted("%.6g", accidental_hz * seconds_per_minute);
         }
-        csv += ",";
+        row += ",";
         if (!std::isnan(a.precision)) {
-          csv += formatted("%.6g", counting_time(detected / seconds_per_minute,
-                                                 accidental_hz, a.precision));
+          row += formatted("%.6g",
+                           counting_time(detected / seconds_per_minute,
+                                         accidental_hz, a.precision));
         }
       } else {
-        csv += ",,";
+        row += ",";
       }
-      csv += "," + singles + described;
+      csv += row + "," + singles + described;
     }
   }
   return csv;
@@ -338,20 +379,25 @@ curve_run start_curve_run(const curve_arguments &arguments) {
   run.plan = plan_curve(arguments);
   run.tallies.assign(run.plan.passes.size() * run.plan.tally_size, 0);
   run.done = 0;
+  run.written = 0;
   return run;
 }
 
 bool run_slice(curve_run &run, std::string &csv) {
   const curve_plan &plan = run.plan;
-  if (run.done == block_count(plan)) {
+  if (run.written == plan.groups) {
     return false;
   }
-  run_block(plan, run.done, run.tallies.data());
-  ++run.done;
-  const std::size_t group = group_of_block(plan, run.done - 1);
-  if (run.done == block_count(plan) ||
-      group_of_block(plan, run.done) != group) {
-    csv += group_rows(plan, group, run.tallies.data());
+  if (run.done < block_count(plan)) {
+    run_block(plan, run.done, run.tallies.data());
+    ++run.done;
+  }
+  while (run.written < plan.groups &&
+         first_block_of_group(plan, run.written) +
+                 blocks_of_group(plan, run.written) <=
+             run.done) {
+    csv += group_rows(plan, run.written, run.tallies.data());
+    ++run.written;
   }
   return true;
 }
@@ -367,5 +413,7 @@ double share_done(const curve_run &run) {
            static_cast<double>(std::min<std::uint64_t>(
                within, static_cast<std::uint64_t>(plan.arguments.muons)));
   };
-  return muons_before(run.done) / muons_before(block_count(plan));
+  const double all = muons_before(block_count(plan));
+  return all > 0.0 ? muons_before(run.done) / all
+                   : run.written == plan.groups ? 1.0 : 0.0;
 }

@@ -22,12 +22,19 @@ struct curve_pass {
   std::size_t group;
 };
 
+// The rows of one law and tilt.
+struct curve_group {
+  zenith_law law;
+  double tilt_deg;
+};
+
 struct curve_plan {
   curve_arguments arguments;
   std::vector<double> sorted;        // the distances, ascending
   std::vector<std::size_t> position; // of each row's distance in sorted
   std::vector<curve_pass> passes;    // group by group, in the rows' order
   std::size_t groups;
+  std::vector<curve_group> group_list; // in the rows' order
   std::uint64_t blocks_per_pass;
   std::size_t tally_size; // of one pass; a run's tallies hold all passes'
 };
@@ -59,13 +66,15 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
 struct curve_run {
   curve_plan plan;
   std::vector<std::int32_t> tallies;
-  std::uint64_t done; // blocks thrown
+  std::uint64_t done;   // blocks thrown
+  std::size_t written; // groups whose rows are written
 };
 
 curve_run start_curve_run(const curve_arguments &arguments);
 
-// Throws the next block; when that ends a group, appends its rows to `csv`.
-// False once every block has been thrown.
+// Throws the next block; when that ends a group, or groups that need no
+// blocks, appends their rows to `csv`. False, having done nothing, once
+// every row has been written.
 bool run_slice(curve_run &run, std::string &csv);
 
 // The share of the run's muons thrown, from 0 to 1.

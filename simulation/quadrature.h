@@ -38,9 +38,9 @@ auto tanh_sinh(Function f, double a, double b, double tolerance = 1e-13) {
           (pi / 2) * std::cosh(t) / (std::cosh(u) * std::cosh(u));
       sum = sum + (f(a + half * from_end) + f(b - half * from_end)) * weight;
     }
-    const double next = half * h * sum;
+    const value next = sum * (half * h);
     if (level > 3 &&
-        std::fabs(next - estimate) <= tolerance * std::fabs(next)) {
+        magnitude(next - estimate) <= tolerance * magnitude(next)) {
       return next;
     }
     estimate = next;

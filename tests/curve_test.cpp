@@ -200,6 +200,13 @@ const command_case cases[] = {
      std::string(header) +
          "cos_squared,0,1000,1000,1.000000,0,204.518,0,0.998861,1,all,204.518,,,204.518,204.518,,,,,,,"
          "0.6597344572538566,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc\n", 0},
+    // The integral gives the closed form of the acceptance, 148.863158838
+    // a minute at 10 cm, and no counts.
+    {"integral_gives_the_exact_rate",
+     {curve, "--method", "integral", "--law", "cos_squared", "10"}, "",
+     std::string(header) +
+         "cos_squared,10,,,0.4802037382,,148.8631588,0,,,all,148.8631588,,,310,310,,,,,,,"
+         "1,0,10x31|10x31@d:0:0,1;1,0;0,0,,integral\n", 0},
     {"help_takes_no_value", {curve, "--help=x"},
      "velmora-curve: option '--help' takes no value"},
     {"rate_scales_with_the_flux",

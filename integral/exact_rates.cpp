@@ -1,0 +1,359 @@
+#include "integral/exact_rates.h"
+#include "simulation/quadrature.h"
+
+#include <boost/math/quadrature/gauss.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+// Each rectangle's integrals to this share of themselves.
+constexpr double tolerance = 1e-12;
+
+// The integrals over a rectangle of the weight times 1, kx, ky and kx ky.
+struct moments {
+  double m[4];
+};
+
+moments operator+(const moments &a, const moments &b) {
+  return {{a.m[0] + b.m[0], a.m[1] + b.m[1], a.m[2] + b.m[2], a.m[3] + b.m[3]}};
+}
+moments operator-(const moments &a, const moments &b) {
+  return {{a.m[0] - b.m[0], a.m[1] - b.m[1], a.m[2] - b.m[2], a.m[3] - b.m[3]}};
+}
+moments operator*(const moments &a, double f) {
+  return {{a.m[0] * f, a.m[1] * f, a.m[2] * f, a.m[3] * f}};
+}
+double magnitude(const moments &a) {
+  return std::max({std::fabs(a.m[0]), std::fabs(a.m[1]), std::fabs(a.m[2]),
+                   std::fabs(a.m[3])});
+}
+
+// The weight of the lines of slope k: the sky's intensity along them times
+// the area across them of a unit of depth-0 plane, per d^2k.
+struct sky_weight {
+  bool flux;       // the flux law; else directions uniform per track
+  double exponent; // N
+  double vx, vy, vz; // the vertical, in the telescope's frame
+  bool smooth;     // no horizon to cross, or an even N
+
+  double operator()(double kx, double ky) const {
+    const double q = 1.0 + kx * kx + ky * ky;
+    if (!flux) {
+      return 1.0 / (q * std::sqrt(q));
+    }
+    const double z = std::fabs(vz - kx * vx - ky * vy);
+    return std::pow(z, exponent) * std::pow(q, -2.0 - exponent / 2);
+  }
+  // Where z, and the weight's smoothness, ends.
+  double z(double kx, double ky) const {
+    return vz - kx * vx - ky * vy;
+  }
+};
+
+// A Gauss-Legendre rule of `n` points on [-1, 1], from Boost's half rule.
+template <unsigned n> struct rule {
+  std::array<double, n> x, w;
+};
+
+template <unsigned n> const rule<n> &legendre() {
+  static const rule<n> r = [] {
+    using gauss = boost::math::quadrature::gauss<double, n>;
+    rule<n> made{};
+    const auto &x = gauss::abscissa();
+    const auto &w = gauss::weights();
+    unsigned k = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      made.x[k] = x[i];
+      made.w[k++] = w[i];
+      if (x[i] != 0.0) {
+        made.x[k] = -x[i];
+        made.w[k++] = w[i];
+      }
+    }
+    return made;
+  }();
+  return r;
+}
+
+template <unsigned n, class Point>
+moments tensor(Point f, double a, double b, double c, double e) {
+  const rule<n> &r = legendre<n>();
+  const double hx = (b - a) / 2, mx = (a + b) / 2;
+  const double hy = (e - c) / 2, my = (c + e) / 2;
+  moments sum{};
+  for (unsigned i = 0; i < n; ++i) {
+    const double kx = mx + hx * r.x[i];
+    for (unsigned j = 0; j < n; ++j) {
+      const double ky = my + hy * r.x[j];
+      const double w = r.w[i] * r.w[j] * f(kx, ky);
+      sum = sum + moments{{w, w * kx, w * ky, w * kx * ky}};
+    }
+  }
+  return sum * (hx * hy);
+}
+
+// The moments over [a, b] x [c, e] of a smooth weight: two Gauss-Legendre
+// orders, and quarters of the rectangle where they disagree.
+moments smooth_moments(const sky_weight &w, double a, double b, double c,
+                       double e, int depth) {
+  const moments low = tensor<10>(w, a, b, c, e);
+  const moments high = tensor<20>(w, a, b, c, e);
+  if (magnitude(high - low) <= tolerance * magnitude(high) || depth == 0) {
+    return high;
+  }
+  const double mx = (a + b) / 2, my = (c + e) / 2;
+  return smooth_moments(w, a, mx, c, my, depth - 1) +
+         smooth_moments(w, mx, b, c, my, depth - 1) +
+         smooth_moments(w, a, mx, my, e, depth - 1) +
+         smooth_moments(w, mx, b, my, e, depth - 1);
+}
+
+// The moments over a rectangle that the horizon crosses: along the axis in
+// which the horizon leans less (the inner one), the tanh-sinh rule on each
+// side of where it crosses; along the other, Gauss-Legendre, cut where the
+// crossing enters or leaves the rectangle.
+moments crossed_moments(const sky_weight &w, double a, double b, double c,
+                        double e) {
+  const bool inner_y = std::fabs(w.vy) >= std::fabs(w.vx);
+  // In (outer, inner) coordinates.
+  const double o0 = inner_y ? a : c, o1 = inner_y ? b : e;
+  const double i0 = inner_y ? c : a, i1 = inner_y ? e : b;
+  const double v_outer = inner_y ? w.vx : w.vy;
+  const double v_inner = inner_y ? w.vy : w.vx;
+  const auto point = [&](double outer, double inner) {
+    return inner_y ? std::pair{outer, inner} : std::pair{inner, outer};
+  };
+  const auto integrand = [&](double outer, double inner) {
+    const auto [kx, ky] = point(outer, inner);
+    const double f = w(kx, ky);
+    return moments{{f, f * kx, f * ky, f * kx * ky}};
+  };
+  const auto crossing = [&](double outer) {
+    return (w.vz - outer * v_outer) / v_inner;
+  };
+  const auto inner = [&](double outer) {
+    const double at = crossing(outer);
+    const auto along = [&](double inner_value) {
+      return integrand(outer, inner_value);
+    };
+    if (at > i0 && at < i1) {
+      return tanh_sinh(along, i0, at, tolerance) +
+             tanh_sinh(along, at, i1, tolerance);
+    }
+    return tanh_sinh(along, i0, i1, tolerance);
+  };
+  std::vector<double> cuts = {o0, o1};
+  if (v_outer != 0.0) {
+    for (const double edge : {i0, i1}) {
+      const double outer = (w.vz - edge * v_inner) / v_outer;
+      if (outer > o0 && outer < o1) {
+        cuts.push_back(outer);
+      }
+    }
+  }
+  std::sort(cuts.begin(), cuts.end());
+  moments sum{};
+  for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+    sum = sum + tanh_sinh(inner, cuts[k], cuts[k + 1], tolerance);
+  }
+  return sum;
+}
+
+moments rectangle_moments(const sky_weight &w, double a, double b, double c,
+                          double e) {
+  if (!w.smooth) {
+    const double corners[4] = {w.z(a, c), w.z(a, e), w.z(b, c), w.z(b, e)};
+    const bool below = std::any_of(corners, corners + 4,
+                                   [](double z) { return z < 0.0; });
+    const bool above = std::any_of(corners, corners + 4,
+                                   [](double z) { return z > 0.0; });
+    if (below && above) {
+      return crossed_moments(w, a, b, c, e);
+    }
+  }
+  return smooth_moments(w, a, b, c, e, 24);
+}
+
+// One axis of the telescope: each layer's extent along it, and its depth.
+struct extent {
+  double from, to, depth;
+};
+
+// Along one axis, between two values of the slope at which no two of the
+// grid's lines cross: the stretches between consecutive lines, each with
+// the layers it lies within and its length alpha + beta k.
+struct stretch {
+  std::uint32_t layers;
+  double alpha, beta;
+};
+
+std::vector<stretch> stretches_at(const std::vector<extent> &layers,
+                                  double k) {
+  struct line {
+    double at, edge, depth;
+  };
+  std::vector<line> lines;
+  for (const extent &l : layers) {
+    lines.push_back({l.from - k * l.depth, l.from, l.depth});
+    lines.push_back({l.to - k * l.depth, l.to, l.depth});
+  }
+  std::sort(lines.begin(), lines.end(),
+            [](const line &p, const line &q) { return p.at < q.at; });
+  std::vector<stretch> out;
+  for (std::size_t q = 0; q + 1 < lines.size(); ++q) {
+    const double middle = (lines[q].at + lines[q + 1].at) / 2;
+    std::uint32_t within = 0;
+    for (std::size_t i = 0; i < layers.size(); ++i) {
+      const extent &l = layers[i];
+      if (l.from - k * l.depth <= middle && middle <= l.to - k * l.depth) {
+        within |= 1U << i;
+      }
+    }
+    out.push_back({within, lines[q + 1].edge - lines[q].edge,
+                   -(lines[q + 1].depth - lines[q].depth)});
+  }
+  return out;
+}
+
+// The slopes at which two lines of different depths meet, in order.
+std::vector<double> crossings_of(const std::vector<extent> &layers) {
+  std::vector<double> k;
+  for (std::size_t i = 0; i < layers.size(); ++i) {
+    for (std::size_t j = i + 1; j < layers.size(); ++j) {
+      const double dh = layers[i].depth - layers[j].depth;
+      if (dh == 0.0) {
+        continue;
+      }
+      for (const double a : {layers[i].from, layers[i].to}) {
+        for (const double b : {layers[j].from, layers[j].to}) {
+          k.push_back((a - b) / dh);
+        }
+      }
+    }
+  }
+  std::sort(k.begin(), k.end());
+  k.erase(std::unique(k.begin(), k.end()), k.end());
+  return k;
+}
+
+int bits_in(std::uint32_t set) {
+  int n = 0;
+  for (; set != 0; set &= set - 1) {
+    ++n;
+  }
+  return n;
+}
+
+double depth_of(const telescope &scope, int i, double distance_cm) {
+  // The top's lower face is depth 0, thin or not.
+  return i == 0 ? 0.0
+                : i == bottom_of(scope) ? distance_cm
+                                        : scope.layers[i].depth_cm;
+}
+
+} // namespace
+
+std::string integral_refusal(const telescope &scope, double distance_cm) {
+  for (int i = 0; i < scope.count; ++i) {
+    if (scope.layers[i].thickness_cm > 0.0) {
+      return "--method integral needs thin layers: layer " +
+             std::to_string(i + 1) + " is thick";
+    }
+  }
+  if (!(distance_cm >= 0.0)) {
+    return "--method integral needs distances of 0 or more";
+  }
+  bool one_depth = true, shared = false;
+  for (int i = 0; i < scope.count; ++i) {
+    for (int j = i + 1; j < scope.count; ++j) {
+      const bool same =
+          depth_of(scope, i, distance_cm) == depth_of(scope, j, distance_cm);
+      one_depth = one_depth && same;
+      shared = shared || same;
+    }
+  }
+  if (shared && !one_depth) {
+    return "--method integral needs the layers at different depths, or all "
+           "at one";
+  }
+  return "";
+}
+
+std::vector<double> exact_crossings(const telescope &scope, double distance_cm,
+                                    const tilt &lean, double exponent,
+                                    zenith_law law) {
+  std::vector<extent> xs, ys;
+  for (int i = 0; i < scope.count; ++i) {
+    const layer &l = scope.layers[i];
+    const double h = depth_of(scope, i, distance_cm);
+    xs.push_back({l.x_cm, l.x_cm + l.width_cm, h});
+    ys.push_back({l.y_cm, l.y_cm + l.length_cm, h});
+  }
+  const bool flux = law == zenith_law::cos_squared;
+  const double top_area = scope.layers[0].width_cm * scope.layers[0].length_cm;
+  std::vector<double> per_set(std::size_t{1} << scope.count, 0.0);
+  const std::vector<double> kx = crossings_of(xs), ky = crossings_of(ys);
+  if (kx.empty()) {
+    // All at one depth: every line crosses the layers it meets at depth 0,
+    // whatever its direction.
+    for (const stretch &sx : stretches_at(xs, 0.0)) {
+      for (const stretch &sy : stretches_at(ys, 0.0)) {
+        const std::uint32_t set = sx.layers & sy.layers;
+        if (bits_in(set) >= 2) {
+          per_set[set] += sx.alpha * sy.alpha *
+                          (flux ? tilted_flux_share(lean.angle_deg, exponent)
+                                : 1.0 / top_area);
+        }
+      }
+    }
+    return per_set;
+  }
+  const double a = lean.angle_deg * pi / 180, b = lean.azimuth_deg * pi / 180;
+  const bool even = std::fmod(exponent, 2.0) == 0.0;
+  const sky_weight w{flux,
+                     exponent,
+                     -std::sin(a) * std::cos(b),
+                     -std::sin(a) * std::sin(b),
+                     std::cos(a),
+                     !flux || lean.angle_deg == 0.0 || even};
+  const double scale = flux ? (exponent + 2) / (2 * pi) : 1.0 / (2 * pi * top_area);
+  // Each rectangle of the grid of slopes: the stretches along x and along y
+  // and their products, the cells, for the sets of two or more layers.
+  for (std::size_t i = 0; i + 1 < kx.size(); ++i) {
+    const std::vector<stretch> along_x =
+        stretches_at(xs, (kx[i] + kx[i + 1]) / 2);
+    for (std::size_t j = 0; j + 1 < ky.size(); ++j) {
+      const std::vector<stretch> along_y =
+          stretches_at(ys, (ky[j] + ky[j + 1]) / 2);
+      bool any = false;
+      for (const stretch &sx : along_x) {
+        for (const stretch &sy : along_y) {
+          any = any || bits_in(sx.layers & sy.layers) >= 2;
+        }
+      }
+      if (!any) {
+        continue;
+      }
+      const moments m = rectangle_moments(w, kx[i], kx[i + 1], ky[j], ky[j + 1]);
+      for (const stretch &sx : along_x) {
+        for (const stretch &sy : along_y) {
+          const std::uint32_t set = sx.layers & sy.layers;
+          if (bits_in(set) >= 2) {
+            // (alpha_x + beta_x kx)(alpha_y + beta_y ky) over the rectangle.
+            per_set[set] += scale * (sx.alpha * sy.alpha * m.m[0] +
+                                     sx.beta * sy.alpha * m.m[1] +
+                                     sx.alpha * sy.beta * m.m[2] +
+                                     sx.beta * sy.beta * m.m[3]);
+          }
+        }
+      }
+    }
+  }
+  return per_set;
+}
