@@ -366,7 +366,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
                                          accidental_hz, a.precision));
         }
       } else {
-        row += ",";
+        row += ",,"; // no rate, no accidentals, no counting time
       }
       csv += row + "," + singles + described;
     }
