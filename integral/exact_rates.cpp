@@ -37,10 +37,10 @@ double magnitude(const moments &a) {
 // The weight of the lines of slope k: the sky's intensity along them times
 // the area across them of a unit of depth-0 plane, per d^2k.
 struct sky_weight {
-  bool flux;       // the flux law; else directions uniform per track
-  double exponent; // N
+  bool flux;         // the flux law; else directions uniform per track
+  double exponent;   // N
   double vx, vy, vz; // the vertical, in the telescope's frame
-  bool smooth;     // no horizon to cross, or an even N
+  bool smooth;       // no horizon to cross, or an even N
 
   double operator()(double kx, double ky) const {
     const double q = 1.0 + kx * kx + ky * ky;
@@ -57,9 +57,7 @@ struct sky_weight {
 };
 
 // A Gauss-Legendre rule of `n` points on [-1, 1], from Boost's half rule.
-template <unsigned n> struct rule {
-  std::array<double, n> x, w;
-};
+template <unsigned n> struct rule { std::array<double, n> x, w; };
 
 template <unsigned n> const rule<n> &legendre() {
   static const rule<n> r = [] {
@@ -104,7 +102,10 @@ moments smooth_moments(const sky_weight &w, double a, double b, double c,
                        double e, int depth) {
   const moments low = tensor<10>(w, a, b, c, e);
   const moments high = tensor<20>(w, a, b, c, e);
-  if (magnitude(high - low) <= tolerance * magnitude(high) || depth == 0) {
+  // Relative to the rectangle's own integrals, or to a floor far below
+  // what a rate of the rectangle's size could show.
+  if (magnitude(high - low) <= tolerance * magnitude(high) + 1e-17 ||
+      depth == 0) {
     return high;
   }
   const double mx = (a + b) / 2, my = (c + e) / 2;
@@ -112,6 +113,27 @@ moments smooth_moments(const sky_weight &w, double a, double b, double c,
          smooth_moments(w, mx, b, c, my, depth - 1) +
          smooth_moments(w, a, mx, my, e, depth - 1) +
          smooth_moments(w, mx, b, my, e, depth - 1);
+}
+
+// The integral of a smooth f of one variable giving several numbers: two
+// Gauss-Legendre orders, and halves of the interval where they disagree.
+template <class F> moments adaptive_line(F f, double a, double b, int depth) {
+  const auto rule_sum = [&](const auto &r) {
+    const double h = (b - a) / 2, m = (a + b) / 2;
+    moments sum{};
+    for (std::size_t i = 0; i < r.x.size(); ++i) {
+      sum = sum + f(m + h * r.x[i]) * r.w[i];
+    }
+    return sum * h;
+  };
+  const moments low = rule_sum(legendre<10>());
+  const moments high = rule_sum(legendre<20>());
+  if (magnitude(high - low) <= tolerance * magnitude(high) + 1e-17 ||
+      depth == 0) {
+    return high;
+  }
+  const double m = (a + b) / 2;
+  return adaptive_line(f, a, m, depth - 1) + adaptive_line(f, m, b, depth - 1);
 }
 
 // The moments over a rectangle that the horizon crosses: along the axis in
@@ -158,9 +180,10 @@ moments crossed_moments(const sky_weight &w, double a, double b, double c,
     }
   }
   std::sort(cuts.begin(), cuts.end());
+  // Between the cuts the inner integral is smooth in the outer variable.
   moments sum{};
   for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
-    sum = sum + tanh_sinh(inner, cuts[k], cuts[k + 1], tolerance);
+    sum = sum + adaptive_line(inner, cuts[k], cuts[k + 1], 12);
   }
   return sum;
 }
@@ -169,15 +192,21 @@ moments rectangle_moments(const sky_weight &w, double a, double b, double c,
                           double e) {
   if (!w.smooth) {
     const double corners[4] = {w.z(a, c), w.z(a, e), w.z(b, c), w.z(b, e)};
-    const bool below = std::any_of(corners, corners + 4,
-                                   [](double z) { return z < 0.0; });
+    // The horizon through the rectangle, along its edge or a hair beyond
+    // it: there the weight's |z|^N has no derivatives of every order, and
+    // nearby they grow without bound.
+    const double reach =
+        1e-9 * std::max({std::fabs(corners[0]), std::fabs(corners[1]),
+                         std::fabs(corners[2]), std::fabs(corners[3])});
+    const bool below =
+        std::any_of(corners, corners + 4, [&](double z) { return z <= reach; });
     const bool above = std::any_of(corners, corners + 4,
-                                   [](double z) { return z > 0.0; });
+                                   [&](double z) { return z >= -reach; });
     if (below && above) {
       return crossed_moments(w, a, b, c, e);
     }
   }
-  return smooth_moments(w, a, b, c, e, 24);
+  return smooth_moments(w, a, b, c, e, 12);
 }
 
 // One axis of the telescope: each layer's extent along it, and its depth.
@@ -193,8 +222,7 @@ struct stretch {
   double alpha, beta;
 };
 
-std::vector<stretch> stretches_at(const std::vector<extent> &layers,
-                                  double k) {
+std::vector<stretch> stretches_at(const std::vector<extent> &layers, double k) {
   struct line {
     double at, edge, depth;
   };
@@ -252,9 +280,9 @@ int bits_in(std::uint32_t set) {
 
 double depth_of(const telescope &scope, int i, double distance_cm) {
   // The top's lower face is depth 0, thin or not.
-  return i == 0 ? 0.0
-                : i == bottom_of(scope) ? distance_cm
-                                        : scope.layers[i].depth_cm;
+  return i == 0                  ? 0.0
+         : i == bottom_of(scope) ? distance_cm
+                                 : scope.layers[i].depth_cm;
 }
 
 } // namespace
@@ -322,7 +350,8 @@ std::vector<double> exact_crossings(const telescope &scope, double distance_cm,
                      -std::sin(a) * std::sin(b),
                      std::cos(a),
                      !flux || lean.angle_deg == 0.0 || even};
-  const double scale = flux ? (exponent + 2) / (2 * pi) : 1.0 / (2 * pi * top_area);
+  const double scale =
+      flux ? (exponent + 2) / (2 * pi) : 1.0 / (2 * pi * top_area);
   // Each rectangle of the grid of slopes: the stretches along x and along y
   // and their products, the cells, for the sets of two or more layers.
   for (std::size_t i = 0; i + 1 < kx.size(); ++i) {
@@ -340,16 +369,17 @@ std::vector<double> exact_crossings(const telescope &scope, double distance_cm,
       if (!any) {
         continue;
       }
-      const moments m = rectangle_moments(w, kx[i], kx[i + 1], ky[j], ky[j + 1]);
+      const moments m =
+          rectangle_moments(w, kx[i], kx[i + 1], ky[j], ky[j + 1]);
       for (const stretch &sx : along_x) {
         for (const stretch &sy : along_y) {
           const std::uint32_t set = sx.layers & sy.layers;
           if (bits_in(set) >= 2) {
             // (alpha_x + beta_x kx)(alpha_y + beta_y ky) over the rectangle.
-            per_set[set] += scale * (sx.alpha * sy.alpha * m.m[0] +
-                                     sx.beta * sy.alpha * m.m[1] +
-                                     sx.alpha * sy.beta * m.m[2] +
-                                     sx.beta * sy.beta * m.m[3]);
+            per_set[set] +=
+                scale *
+                (sx.alpha * sy.alpha * m.m[0] + sx.beta * sy.alpha * m.m[1] +
+                 sx.alpha * sy.beta * m.m[2] + sx.beta * sy.beta * m.m[3]);
           }
         }
       }

@@ -1,6 +1,7 @@
 #include "programs/curve_arguments.h"
 #include "integral/exact_rates.h"
 #include "programs/shortest_text.h"
+#include "simulation/sky.h"
 
 #include <cctype>
 #include <cerrno>
@@ -161,6 +162,7 @@ struct reading {
   double offset[2];
   std::vector<double> detection, noise_hz;
   bool given_top, given_bottom, given_paddles;
+  bool report_intensity, csv_wanted; // velmora-fit's flags
 };
 
 std::string add_distances(const char *text, reading &r) {
@@ -474,11 +476,25 @@ std::string read_method(const char *text, reading &r) {
 }
 
 // Each option once: getopt_long's table and the usage are made from this.
+std::string read_report_intensity(const char * /*text*/, reading &r) {
+  r.report_intensity = true;
+  return "";
+}
+
+std::string read_csv_wanted(const char * /*text*/, reading &r) {
+  r.csv_wanted = true;
+  return "";
+}
+
+// Which commands take an option.
+constexpr unsigned curve_only = 1, fit_only = 2, both_commands = 3;
+
 struct curve_option {
   const char *name;
   const char *value; // the value's name in the usage; nullptr for none
   const char *help;  // lines after the first are indented to match
   std::string (*read)(const char *text, reading &r);
+  unsigned commands;
 };
 
 const curve_option options[] = {
@@ -487,86 +503,98 @@ const curve_option options[] = {
      "(directions uniform per track, as velmorauni) or both;\n"
      "default both, but cos_squared alone with --tilt, --exponent\n"
      "or a thick upper paddle",
-     read_law},
+     read_law, curve_only},
     {"muons", "N",
      "muons per distance and tilt, 1 to 2147483647;\ndefault 1000000",
-     read_muons},
+     read_muons, curve_only},
     {"flux", "J",
      "muon flux through a horizontal surface in cm^-2 min^-1\n"
      "(not an intensity per steradian); default 1, about\n"
      "the sea-level figure",
-     read_flux},
+     read_flux, curve_only},
     {"intensity", "I",
      "instead of --flux: the vertical intensity in m^-2 s^-1 sr^-1,\n"
      "about 70 above 1 GeV/c at sea level; J = 2 pi I / (N + 2)",
-     read_intensity},
+     read_intensity, curve_only},
     {"paddles", "WxL[xT]",
      "both paddles' width (along x), length (along y) and\n"
      "thickness in cm; default 10x31, thin",
-     read_paddles},
-    {"top", "WxL[xT]", "the upper paddle's, with --bottom", read_top},
-    {"bottom", "WxL[xT]", "the lower paddle's, with --top", read_bottom},
+     read_paddles, both_commands},
+    {"top", "WxL[xT]", "the upper paddle's, with --bottom", read_top,
+     both_commands},
+    {"bottom", "WxL[xT]", "the lower paddle's, with --top", read_bottom,
+     both_commands},
     {"offset", "DX,DY",
      "where the lower paddle's corner lies from the upper one's,\nin cm along "
      "x and y; default 0,0",
-     read_offset},
+     read_offset, both_commands},
     {"layer", "WxL[xT]@DEPTH[,DX,DY]",
      "a counter between the paddles, its upper face DEPTH cm\n"
      "below the upper paddle's lower face, its corner at DX,DY;\n"
      "repeat for up to 6, from the top down",
-     read_layer},
+     read_layer, both_commands},
     {"min-path", "CM",
      "a thick layer whose chord along the track is shorter\n"
      "does not count it; default 0",
-     read_min_path},
+     read_min_path, both_commands},
     {"require", "LIST",
      "which layers must fire, comma-separated, one set of rows\n"
      "each: all, a number K (at least K layers) or layers\n"
      "joined by + (1+3); layers are numbered from 1 at the top;\n"
      "default all",
-     read_require},
+     read_require, both_commands},
     {"detection", "P1,P2,...",
      "each layer's probability of a signal when crossed;\ndefault 1 each",
-     read_detection},
+     read_detection, both_commands},
     {"noise", "R1,R2,...",
      "each layer's own singles in Hz (dark counts,\nradioactivity); default "
      "0 each",
-     read_noise},
+     read_noise, both_commands},
     {"window", "NS", "the coincidence window in ns, for the accidental rate",
-     read_window},
+     read_window, both_commands},
     {"precision", "P", "the relative precision, as 0.05, for the counting time",
-     read_precision},
+     read_precision, curve_only},
     {"exponent", "N",
      "the sky's intensity goes as cos^N of the zenith angle,\n0 to 10; "
      "default 2",
-     read_exponent},
+     read_exponent, both_commands},
     {"tilt", "ANGLES",
      "the axis's tilt from the vertical in degrees, 0 to 90,\n"
      "as for DISTANCES; one row per law, tilt and distance;\ndefault 0",
-     read_tilts},
+     read_tilts, curve_only},
     {"tilt-azimuth", "DEG",
      "which way the axis leans: 0 toward +x, 90 toward +y;\ndefault 0",
-     read_tilt_azimuth},
+     read_tilt_azimuth, both_commands},
     {"seed", "S",
      "where the random numbers start, 0 to 4294967295; default 1,\n"
      "where the programs start (0 gives the same as 1 through a\nthin "
      "upright upper paddle)",
-     read_seed},
+     read_seed, both_commands},
     {"threads", "N",
      "threads to run on, 1 to 256; default every core the\n"
      "process may use; the counts do not depend on it",
-     read_threads},
+     read_threads, both_commands},
     {"method", "METHOD",
      "mc (Monte Carlo, the default) or integral (exact, for\nthin layers)",
-     read_method},
-    {"help", nullptr, "print this help and exit (also -h)", nullptr},
-    {"version", nullptr, "print the version and exit", nullptr},
+     read_method, both_commands},
+    {"help", nullptr, "print this help and exit (also -h)", nullptr,
+     both_commands},
+    {"version", nullptr, "print the version and exit", nullptr, both_commands},
+    {"intensity", nullptr,
+     "report the vertical intensity I in m^-2 s^-1 sr^-1 rather\n"
+     "than the flux J",
+     read_report_intensity, fit_only},
+    {"csv", nullptr,
+     "write the settings, the model and the fit as CSV rather\nthan a report",
+     read_csv_wanted, fit_only},
 };
 constexpr int option_count = static_cast<int>(std::size(options));
 
-int option_index(const char *name) {
+// The option of that name that `commands` take.
+int option_index(const char *name, unsigned commands = curve_only) {
   for (int i = 0; i < option_count; ++i) {
-    if (std::strcmp(options[i].name, name) == 0) {
+    if ((options[i].commands & commands) != 0 &&
+        std::strcmp(options[i].name, name) == 0) {
       return i;
     }
   }
@@ -598,7 +626,7 @@ reading defaults() {
 
 // What getopt_long refused in `word`: an unknown or an ambiguous option, or
 // a value given to an option that takes none.
-std::string unknown_option(const char *word) {
+std::string unknown_option(const char *word, unsigned commands) {
   if (optopt >= 256) { // the code of a long option, as --help=x
     return "option " + quoted(std::string("--") + options[optopt - 256].name) +
            " takes no value";
@@ -611,7 +639,8 @@ std::string unknown_option(const char *word) {
   const std::string name = given.substr(2, given.find('=') - 2);
   std::string matches;
   for (const curve_option &o : options) {
-    if (std::strncmp(o.name, name.c_str(), name.size()) == 0) {
+    if ((o.commands & commands) != 0 &&
+        std::strncmp(o.name, name.c_str(), name.size()) == 0) {
       matches += (matches.empty() ? "" : ", ") + std::string("--") + o.name;
     }
   }
@@ -640,7 +669,7 @@ std::string layer_name(int i) {
 // Puts the telescope together from what the options said, and checks what
 // no single option can: `option` is set to the one the problem concerns.
 std::string assemble(reading &r, const bool (&given)[option_count],
-                     const char *&option) {
+                     const char *&option, unsigned commands) {
   curve_arguments &a = r.arguments;
   option = "paddles";
   if (r.given_paddles && (r.given_top || r.given_bottom)) {
@@ -674,9 +703,9 @@ std::string assemble(reading &r, const bool (&given)[option_count],
     }
     reaches = l.depth_cm + l.thickness_cm;
   }
-  bool thick = false, thin = false;
+  bool thin = false;
   for (int i = 0; i < scope.count; ++i) {
-    (scope.layers[i].thickness_cm > 0.0 ? thick : thin) = true;
+    thin = thin || scope.layers[i].thickness_cm == 0.0;
   }
   option = "min-path";
   if (min_path > 0.0 && thin) {
@@ -685,14 +714,9 @@ std::string assemble(reading &r, const bool (&given)[option_count],
   // Every distance puts the lower paddle below every layer.
   option = "distances";
   for (const double d : a.distances_cm) {
-    if (scope.count > 2 && d < reaches) {
-      return "distance " + shortest(d) + " would put the lower paddle above " +
-             layer_name(bottom_of(scope) - 1) + ", which reaches depth " +
-             shortest(reaches);
-    }
-    if (thick && d < 0.0) {
-      return "distance " + shortest(d) +
-             " would put the lower paddle into the upper one";
+    std::string problem = distance_refusal(scope, d);
+    if (!problem.empty()) {
+      return problem;
     }
   }
   for (const auto &[values, what, name] :
@@ -723,10 +747,12 @@ std::string assemble(reading &r, const bool (&given)[option_count],
     }
   }
   // The flux law alone unless the isotropic one was asked for; it has no
-  // tilt, no sky's exponent and no flux through a thick box.
+  // tilt, no sky's exponent and no flux through a thick box. A fit is of
+  // the flux law's sky.
   const bool flux_law_only = given[option_index("tilt")] ||
-                             given[option_index("exponent")] ||
-                             scope.layers[0].thickness_cm > 0.0;
+                             given[option_index("exponent", commands)] ||
+                             scope.layers[0].thickness_cm > 0.0 ||
+                             commands == fit_only;
   option = "law";
   if (flux_law_only && !given[option_index("law")]) {
     a.laws = {zenith_law::cos_squared};
@@ -799,11 +825,28 @@ std::string assemble(reading &r, const bool (&given)[option_count],
 
 } // namespace
 
-double flux_of_intensity(double intensity, double exponent) {
-  constexpr double pi = 3.14159265358979323846;
-  // m^-2 s^-1 into cm^-2 min^-1.
-  constexpr double per_cm2_minute = 60.0 / 1e4;
-  return 2.0 * pi * intensity / (exponent + 2.0) * per_cm2_minute;
+std::string distance_refusal(const telescope &scope, double distance_cm) {
+  // Every layer between the paddles reaches no deeper than the last one.
+  double reaches = 0.0;
+  bool thick = false;
+  for (int i = 0; i < scope.count; ++i) {
+    const layer &l = scope.layers[i];
+    thick = thick || l.thickness_cm > 0.0;
+    if (i > 0 && i < bottom_of(scope)) {
+      reaches = l.depth_cm + l.thickness_cm;
+    }
+  }
+  if (scope.count > 2 && distance_cm < reaches) {
+    return "distance " + shortest(distance_cm) +
+           " would put the lower paddle above " +
+           layer_name(bottom_of(scope) - 1) + ", which reaches depth " +
+           shortest(reaches);
+  }
+  if (thick && distance_cm < 0.0) {
+    return "distance " + shortest(distance_cm) +
+           " would put the lower paddle into the upper one";
+  }
+  return "";
 }
 
 std::string telescope_text(const telescope &scope) {
@@ -823,19 +866,25 @@ std::string telescope_text(const telescope &scope) {
   return text;
 }
 
-curve_command read_curve_command(int argc, char **argv) {
-  curve_command command;
-  command.request = curve_request::run;
-  reading r = defaults();
+namespace {
+
+// Reads the options of `argv` that `commands` take into `r`, noting each
+// given; the index of the first operand, or -1 with `problem` and `option`
+// set, or with `request` set to help or version.
+int read_options(unsigned commands, int argc, char **argv, reading &r,
+                 bool (&given)[option_count], curve_request &request,
+                 std::string &problem, std::string &concerned) {
   // getopt_long's table: codes beyond every character, so that no option
   // is taken for a short one.
-  option long_options[option_count + 1] = {};
+  struct option long_options[option_count + 1] = {};
+  int listed = 0;
   for (int i = 0; i < option_count; ++i) {
-    long_options[i] = {options[i].name,
-                       options[i].value ? required_argument : no_argument,
-                       nullptr, 256 + i};
+    if ((options[i].commands & commands) != 0) {
+      long_options[listed++] = {
+          options[i].name, options[i].value ? required_argument : no_argument,
+          nullptr, 256 + i};
+    }
   }
-  bool given[option_count] = {};
   // From the start, however often it is called; a leading ':' makes a
   // missing value its own case, and opterr off keeps every complaint ours.
   optind = 0;
@@ -843,39 +892,57 @@ curve_command read_curve_command(int argc, char **argv) {
   for (int c;
        (c = getopt_long(argc, argv, ":h", long_options, nullptr)) != -1;) {
     if (c == 'h') {
-      c = 256 + option_index("help");
+      c = 256 + option_index("help", commands);
     }
     if (c == ':') {
-      return refused(
-          command, "option " + quoted(argv[optind - 1]) + " needs a value", "");
+      problem = "option " + quoted(argv[optind - 1]) + " needs a value";
+      return -1;
     }
     if (c < 256) {
-      return refused(command, unknown_option(argv[optind - 1]), "");
+      problem = unknown_option(argv[optind - 1], commands);
+      return -1;
     }
     const curve_option &o = options[c - 256];
     given[c - 256] = true;
     if (o.read == nullptr) {
-      command.request = std::strcmp(o.name, "help") == 0
-                            ? curve_request::help
-                            : curve_request::version;
-      return command;
+      request = std::strcmp(o.name, "help") == 0 ? curve_request::help
+                                                 : curve_request::version;
+      return -1;
     }
-    std::string problem = o.read(optarg, r);
+    problem = o.read(optarg, r);
     if (!problem.empty()) {
-      return refused(command, problem, o.name);
+      concerned = o.name;
+      return -1;
     }
   }
-  if (optind == argc) {
+  return optind;
+}
+
+} // namespace
+
+curve_command read_curve_command(int argc, char **argv) {
+  curve_command command;
+  command.request = curve_request::run;
+  reading r = defaults();
+  bool given[option_count] = {};
+  const int first =
+      read_options(curve_only, argc, argv, r, given, command.request,
+                   command.problem, command.option);
+  if (first < 0) {
+    command.arguments = r.arguments;
+    return command;
+  }
+  if (first == argc) {
     return refused(command, "no distances given", "distances");
   }
-  for (int i = optind; i < argc; ++i) {
+  for (int i = first; i < argc; ++i) {
     std::string problem = add_distances(argv[i], r);
     if (!problem.empty()) {
       return refused(command, problem, "distances");
     }
   }
   const char *option = "";
-  std::string problem = assemble(r, given, option);
+  std::string problem = assemble(r, given, option, curve_only);
   command.arguments = r.arguments;
   if (!problem.empty()) {
     return refused(command, problem, option);
@@ -883,16 +950,47 @@ curve_command read_curve_command(int argc, char **argv) {
   return command;
 }
 
-std::string curve_usage(const char *program) {
-  std::string usage =
-      std::string("usage: ") + program +
-      " [OPTION]... DISTANCES...\n"
-      "Writes as CSV the geometric efficiency of a telescope of two or more\n"
-      "scintillator layers at each distance between its paddles, with its\n"
-      "binomial standard error and, for the flux law, the coincidence rate\n"
-      "to expect and what the counter will show.\n";
+fit_command read_fit_command(int argc, char **argv) {
+  fit_command command;
+  command.request = curve_request::run;
+  reading r = defaults();
+  bool given[option_count] = {};
+  const int first =
+      read_options(fit_only, argc, argv, r, given, command.request,
+                   command.problem, command.option);
+  command.exponent_fixed = given[option_index("exponent", fit_only)];
+  command.method_given = given[option_index("method", fit_only)];
+  command.report_intensity = r.report_intensity;
+  command.csv = r.csv_wanted;
+  if (first < 0) {
+    command.arguments = r.arguments;
+    return command;
+  }
+  if (argc - first > 1) {
+    command.problem = "one file of measurements at a time, not " +
+                      std::to_string(argc - first);
+    return command;
+  }
+  command.file = first < argc ? argv[first] : "-";
+  const char *option = "";
+  command.problem = assemble(r, given, option, fit_only);
+  command.option = option;
+  command.arguments = r.arguments;
+  return command;
+}
+
+namespace {
+
+// The options of `commands`, a column of names and values and one of help;
+// `help_of` may give an option other words for one command.
+template <class Help>
+std::string options_usage(unsigned commands, Help help_of) {
+  std::string usage;
   constexpr std::size_t column = 24;
   for (const curve_option &o : options) {
+    if ((o.commands & commands) == 0) {
+      continue;
+    }
     std::string head = std::string("  --") + o.name;
     if (o.value != nullptr) {
       head += std::string(" ") + o.value;
@@ -902,16 +1000,66 @@ std::string curve_usage(const char *program) {
       head.clear();
     }
     head.resize(column, ' ');
-    for (const std::string &line : split(o.help, '\n')) {
+    for (const std::string &line : split(help_of(o), '\n')) {
       usage += head + line + "\n";
       head.assign(column, ' ');
     }
   }
-  return usage +
+  return usage;
+}
+
+} // namespace
+
+std::string curve_usage(const char *program) {
+  return std::string("usage: ") + program +
+         " [OPTION]... DISTANCES...\n"
+         "Writes as CSV the geometric efficiency of a telescope of two or "
+         "more\nscintillator layers at each distance between its paddles, "
+         "with its\nbinomial standard error and, for the flux law, the "
+         "coincidence rate\nto expect and what the counter will show.\n" +
+         options_usage(curve_only,
+                       [](const curve_option &o) { return o.help; }) +
          "DISTANCES are the gaps in cm between the upper paddle's lower face "
          "and the\nlower paddle's upper face, each a number, a comma-separated "
          "list (2,5,10)\nor FROM:TO:STEP (0:100:2). Put -- before a distance "
          "that starts with a\nminus sign.\n";
+}
+
+std::string fit_usage(const char *program) {
+  const auto help_of = [](const curve_option &o) -> const char * {
+    const std::string name = o.name;
+    if (name == "exponent") {
+      return "fix the sky's exponent N, 0 to 10, rather than fit it";
+    }
+    if (name == "require") {
+      return "which layers must fire, for rows without a require\n"
+             "column: all, a number K, or layers joined by +; default all";
+    }
+    if (name == "tilt-azimuth") {
+      return "which way the axis leans, for rows without a\n"
+             "tilt_azimuth_deg column: 0 toward +x, 90 toward +y";
+    }
+    if (name == "method") {
+      return "how the model is computed: integral (exact, for thin\n"
+             "layers; the default where it can) or mc (Monte Carlo)";
+    }
+    if (name == "seed") {
+      return "where the Monte Carlo model's random numbers start;\n"
+             "default 1";
+    }
+    return o.help;
+  };
+  return std::string("usage: ") + program +
+         " [OPTION]... [FILE]\n"
+         "Fits the sky's flux J (or intensity I) and exponent N to "
+         "coincidences\n"
+         "counted with a telescope, by Poisson maximum likelihood, with the\n"
+         "telescope's acceptance in the model. FILE (standard input if none, "
+         "or\n"
+         "-) is CSV with a header and the columns tilt_deg, distance_cm,\n"
+         "coincidences and live_time_s, and maybe tilt_azimuth_deg and "
+         "require.\n" +
+         options_usage(fit_only, help_of);
 }
 
 std::string check_curve_option(const std::string &name,

@@ -60,6 +60,28 @@ curve_command read_curve_command(int argc, char **argv);
 // The help that --help prints, for `program`.
 std::string curve_usage(const char *program);
 
+// The command line of velmora-fit: the telescope's options, as velmora-curve
+// reads them, and one file of measurements.
+struct fit_command {
+  curve_request request;
+  // The telescope and its counters; the sky's exponent when it is fixed;
+  // the requirement and azimuth of rows that do not give theirs.
+  curve_arguments arguments;
+  bool exponent_fixed;   // --exponent given: N is not fitted
+  bool method_given;     // else the integral where it is exact
+  bool report_intensity; // --intensity
+  bool csv;              // --csv
+  std::string file;      // "-" for standard input
+  std::string problem, option;
+};
+
+fit_command read_fit_command(int argc, char **argv);
+std::string fit_usage(const char *program);
+
+// Why the lower paddle cannot lie `distance_cm` below the upper one of
+// `scope`, or "".
+std::string distance_refusal(const telescope &scope, double distance_cm);
+
 // Checks the value of one option (its long name) or of "distances" (the
 // operands, separated by blanks) as the command line would read it: the
 // problem, or "" when the value is good.
@@ -70,7 +92,3 @@ std::string check_curve_option(const std::string &name,
 // layers from top to bottom joined by '|', the top as WxL or WxLxT, each
 // further one as WxL[xT]@DEPTH:DX:DY, the bottom's DEPTH written d.
 std::string telescope_text(const telescope &scope);
-
-// The flux J through a horizontal surface in cm^-2 min^-1 that a vertical
-// intensity I in m^-2 s^-1 sr^-1 gives under a cos^N sky: 2 pi I / (N + 2).
-double flux_of_intensity(double intensity, double exponent);

@@ -1,6 +1,6 @@
 #include "programs/curve_run.h"
-#include "programs/shortest_text.h"
 #include "integral/exact_rates.h"
+#include "programs/shortest_text.h"
 #include "simulation/curve_pass.h"
 
 #include <boost/math/distributions/binomial.hpp>
@@ -198,10 +198,10 @@ void events_of(const crossings &at, const curve_arguments &a,
   for (std::size_t set = 1; set < sets; ++set) {
     for (std::size_t fired = 1; fired < sets; ++fired) {
       if ((fired & (fired - 1)) != 0) {
-        events_hz[fired] += at.per_minute[set] / seconds_per_minute *
-                            fires_exactly(static_cast<std::uint32_t>(fired),
-                                          static_cast<std::uint32_t>(set),
-                                          a.detection, count);
+        events_hz[fired] +=
+            at.per_minute[set] / seconds_per_minute *
+            fires_exactly(static_cast<std::uint32_t>(fired),
+                          static_cast<std::uint32_t>(set), a.detection, count);
       }
     }
   }
@@ -240,9 +240,9 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
     if (p.group == group) {
       counts.push_back(finish_tally(scope, plan.sorted.size(),
                                     tallies + i * plan.tally_size));
-      weight.push_back(
-          a.flux * box_flux_area(scope.layers[p.source], lean, a.exponent) /
-          muons);
+      weight.push_back(a.flux *
+                       box_flux_area(scope.layers[p.source], lean, a.exponent) /
+                       muons);
     }
   }
   // Each layer's singles: the muons through its box that it sees, and its
@@ -266,8 +266,8 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
   const std::string described =
       (rates ? shortest(a.flux) : std::string()) + "," +
       shortest(a.tilt_azimuth_deg) + "," + telescope_text(scope) + "," +
-      per_layer(a.detection, count) + "," + per_layer(a.noise_hz, count) +
-      "," + shortest(scope.min_path_cm) + "," +
+      per_layer(a.detection, count) + "," + per_layer(a.noise_hz, count) + "," +
+      shortest(scope.min_path_cm) + "," +
       (std::isnan(a.window_ns) ? std::string() : shortest(a.window_ns)) +
       (integral ? ",integral\n" : ",mc\n");
   const std::string prefix = law_name(law, a.exponent) + ",";
@@ -276,14 +276,14 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
   const char *const rate_format = integral ? "%.10g" : "%.6g";
 
   // The crossings at each distance, once for all requirements.
-  std::vector<crossings> at(a.distances_cm.size(),
-                            {std::vector<std::int64_t>(sets),
-                             std::vector<double>(sets)});
+  std::vector<crossings> at(
+      a.distances_cm.size(),
+      {std::vector<std::int64_t>(sets), std::vector<double>(sets)});
   for (std::size_t k = 0; k < a.distances_cm.size(); ++k) {
     crossings &c = at[k];
     if (integral) {
-      const std::vector<double> exact = exact_crossings(
-          scope, a.distances_cm[k], lean, a.exponent, law);
+      const std::vector<double> exact =
+          exact_crossings(scope, a.distances_cm[k], lean, a.exponent, law);
       for (std::size_t set = 0; set < sets; ++set) {
         c.per_minute[set] = rates ? a.flux * exact[set] : exact[set];
       }
@@ -361,9 +361,8 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
         }
         row += ",";
         if (!std::isnan(a.precision)) {
-          row += formatted("%.6g",
-                           counting_time(detected / seconds_per_minute,
-                                         accidental_hz, a.precision));
+          row += formatted("%.6g", counting_time(detected / seconds_per_minute,
+                                                 accidental_hz, a.precision));
         }
       } else {
         row += ",,"; // no rate, no accidentals, no counting time
@@ -414,6 +413,7 @@ double share_done(const curve_run &run) {
                within, static_cast<std::uint64_t>(plan.arguments.muons)));
   };
   const double all = muons_before(block_count(plan));
-  return all > 0.0 ? muons_before(run.done) / all
-                   : run.written == plan.groups ? 1.0 : 0.0;
+  return all > 0.0                    ? muons_before(run.done) / all
+         : run.written == plan.groups ? 1.0
+                                      : 0.0;
 }

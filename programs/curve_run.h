@@ -66,7 +66,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
 struct curve_run {
   curve_plan plan;
   std::vector<std::int32_t> tallies;
-  std::uint64_t done;   // blocks thrown
+  std::uint64_t done;  // blocks thrown
   std::size_t written; // groups whose rows are written
 };
 

@@ -38,6 +38,8 @@ struct muon_track {
   // |cos| of the track's angle to the axis: a chord through a box of depth
   // h is h / axis_cosine long.
   double axis_cosine;
+  // cos of its zenith angle in the sky, for weighting it to another sky.
+  double sky_cosine;
 };
 
 // The lower paddle as a landing test sees it: x in [x_low, x_high) and y in
@@ -109,7 +111,8 @@ inline muon_track draw_track(additive_generator &generator, zenith_law law,
   const double c = zenith_cosine(law, power, u3);
   const double phi = u4 * azimuth_factor;
   return {u1 * width,    u2 * length,   std::sqrt(1.0 - c * c) / c,
-          std::cos(phi), std::sin(phi), std::fabs(c)};
+          std::cos(phi), std::sin(phi), std::fabs(c),
+          std::fabs(c)};
 }
 
 // Starts the sequence of draw_uniform() afresh, as srand(seed) starts glibc's

@@ -96,7 +96,8 @@ muon_track draw_box_track(const layer &source, const sky_frame &f, double power,
             t,
             ux,
             uy,
-            std::fabs(uz)};
+            std::fabs(uz),
+            c};
   }
 }
 
@@ -141,4 +142,10 @@ double box_flux_area(const layer &l, const tilt &lean, double exponent) {
   }
   return flux_top + l.length_cm * l.thickness_cm * share(f.e3[0]) +
          l.width_cm * l.thickness_cm * share(f.e3[1]);
+}
+
+double flux_of_intensity(double intensity, double exponent) {
+  // m^-2 s^-1 into cm^-2 min^-1.
+  constexpr double per_cm2_minute = 60.0 / 1e4;
+  return 2.0 * pi * intensity / (exponent + 2.0) * per_cm2_minute;
 }

@@ -43,3 +43,8 @@ muon_track draw_box_track(const layer &source, const sky_frame &f, double power,
 // every block has a stream of its own that does not depend on how many
 // threads run the blocks or in which order.
 std::uint64_t block_seed(std::uint32_t seed, int source, std::uint64_t block);
+
+// The flux J through a horizontal surface in cm^-2 min^-1 that a vertical
+// intensity I in m^-2 s^-1 sr^-1 gives under a cos^N sky: the integral of
+// I cos^N(theta) cos(theta) over the upper hemisphere, 2 pi I / (N + 2).
+double flux_of_intensity(double intensity, double exponent);

@@ -55,8 +55,8 @@ TEST(exact_crossings, matches_closed_forms) {
     const double expected = c.exponent == 2 ? cos_squared_pair(c.a, c.b, c.l)
                                             : isotropic_sky_pair(c.a, c.b, c.l);
     const double rate =
-        exact_crossings(pair(c.a, c.b, c.a, c.b, 0, 0), c.l, {0, 0},
-                        c.exponent, zenith_law::cos_squared)[3];
+        exact_crossings(pair(c.a, c.b, c.a, c.b, 0, 0), c.l, {0, 0}, c.exponent,
+                        zenith_law::cos_squared)[3];
     EXPECT_NEAR(rate, expected, 1e-9 * expected)
         << c.a << "x" << c.b << " at " << c.l << ", N " << c.exponent;
   }
@@ -71,9 +71,8 @@ TEST(exact_crossings, narrow_telescope_follows_the_sky) {
     const double upright = exact_crossings(narrow, 300, {0, 0}, exponent,
                                            zenith_law::cos_squared)[3];
     for (const double alpha : {20.0, 50.0, 70.0}) {
-      const double tilted =
-          exact_crossings(narrow, 300, {alpha, 35}, exponent,
-                          zenith_law::cos_squared)[3];
+      const double tilted = exact_crossings(narrow, 300, {alpha, 35}, exponent,
+                                            zenith_law::cos_squared)[3];
       const double expected = std::pow(std::cos(alpha * pi / 180), exponent);
       EXPECT_NEAR(tilted / upright, expected, 1e-3 * expected)
           << "N " << exponent << " at " << alpha;
@@ -104,24 +103,48 @@ telescope three(double middle_depth, double dx, double dy) {
 TEST(exact_crossings, agrees_with_the_monte_carlo) {
   const monte_carlo_case cases[] = {
       {"10x31 pair", paddle_pair, {0, 0}, 2, 10, zenith_law::cos_squared},
-      {"different sizes, shifted", pair(10, 31, 20, 20, 3, -4), {0, 0}, 1.85,
-       15, zenith_law::cos_squared},
-      {"tilted, shifted", pair(10, 31, 20, 20, 3, -4), {40, 30}, 1.85, 15,
+      {"different sizes, shifted",
+       pair(10, 31, 20, 20, 3, -4),
+       {0, 0},
+       1.85,
+       15,
        zenith_law::cos_squared},
-      {"on its side", pair(5, 5, 5, 5, 2, 0), {90, 0}, 2.2, 3,
+      {"tilted, shifted",
+       pair(10, 31, 20, 20, 3, -4),
+       {40, 30},
+       1.85,
+       15,
        zenith_law::cos_squared},
-      {"across the horizon", pair(10, 10, 10, 10, 8, 0), {70, 10}, 1.5, 4,
+      {"on its side",
+       pair(5, 5, 5, 5, 2, 0),
+       {90, 0},
+       2.2,
+       3,
+       zenith_law::cos_squared},
+      {"across the horizon",
+       pair(10, 10, 10, 10, 8, 0),
+       {70, 10},
+       1.5,
+       4,
        zenith_law::cos_squared},
       {"three layers", three(3, 2, 1), {0, 0}, 2, 7, zenith_law::cos_squared},
-      {"three layers, tilted", three(2, -1, 3), {35, 200}, 1.85, 6,
+      {"three layers, tilted",
+       three(2, -1, 3),
+       {35, 200},
+       1.85,
+       6,
        zenith_law::cos_squared},
-      {"directions uniform per track", pair(10, 31, 8, 8, 1, 5), {0, 0}, 2,
-       10, zenith_law::isotropic},
+      {"directions uniform per track",
+       pair(10, 31, 8, 8, 1, 5),
+       {0, 0},
+       2,
+       10,
+       zenith_law::isotropic},
   };
   constexpr std::int32_t muons = 400000;
   for (const monte_carlo_case &c : cases) {
-    const std::vector<double> exact = exact_crossings(
-        c.scope, c.distance_cm, c.lean, c.exponent, c.law);
+    const std::vector<double> exact =
+        exact_crossings(c.scope, c.distance_cm, c.lean, c.exponent, c.law);
     const bool flux = c.law == zenith_law::cos_squared;
     std::vector<double> rate(exact.size()), variance(exact.size());
     for (int source = 0; source < (flux ? c.scope.count - 1 : 1); ++source) {
@@ -132,8 +155,8 @@ TEST(exact_crossings, agrees_with_the_monte_carlo) {
                 : 1.0) /
           muons;
       const std::vector<std::int64_t> sets =
-          run_pass(c.scope, c.law, c.exponent, c.lean, source,
-                   {c.distance_cm}, muons)[0];
+          run_pass(c.scope, c.law, c.exponent, c.lean, source, {c.distance_cm},
+                   muons)[0];
       for (std::size_t set = 0; set < sets.size(); ++set) {
         rate[set] += per_muon * static_cast<double>(sets[set]);
         variance[set] += per_muon * per_muon * static_cast<double>(sets[set]);

@@ -132,7 +132,7 @@ TEST(lands_on_paddle, takes_lower_edges_and_leaves_upper_ones) {
       {5.0, below, 0},      {below, below, 0},
   };
   for (const edge_case &c : cases) {
-    const muon_track vertical{c.x, c.y, 0.0, 1.0, 0.0, 1.0};
+    const muon_track vertical{c.x, c.y, 0.0, 1.0, 0.0, 1.0, 1.0};
     EXPECT_EQ(lands_on_paddle(vertical, area_of(paddle_pair.layers[1]), 10.0),
               c.counts)
         << "(" << c.x << ", " << c.y << ")";

@@ -1,0 +1,214 @@
+#include "fit/measurements.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// More rows than this are no lab's measurement.
+constexpr std::size_t settings_max = 10000;
+// Longest piece of a field quoted back in a message.
+constexpr std::size_t quoted_max = 24;
+
+// The text as a message may quote it: printable ASCII only, and not too
+// long.
+std::string shown(const std::string &text) {
+  std::string out;
+  for (const char c : text.substr(0, quoted_max)) {
+    out += std::isprint(static_cast<unsigned char>(c)) != 0 ? c : '?';
+  }
+  return "'" + out + (text.size() > quoted_max ? "...'" : "'");
+}
+
+std::vector<std::string> split(const std::string &text, char separator) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(separator, start)) != text.npos;
+       start = end + 1) {
+    pieces.push_back(text.substr(start, end - start));
+  }
+  pieces.push_back(text.substr(start));
+  return pieces;
+}
+
+// A number as the commands read numbers: whatever "%lf" converts, as long
+// as it converts the whole field.
+bool read_number(const std::string &text, double &value) {
+  int used = 0;
+  return std::sscanf(text.c_str(), "%lf%n", &value, &used) == 1 &&
+         static_cast<std::size_t>(used) == text.size() &&
+         std::isspace(static_cast<unsigned char>(text[0])) == 0;
+}
+
+bool read_whole(const std::string &text, unsigned long long largest,
+                unsigned long long &value) {
+  errno = 0;
+  char *end = nullptr;
+  value = std::strtoull(text.c_str(), &end, 10);
+  return !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) &&
+         *end == '\0' && errno != ERANGE && value <= largest;
+}
+
+enum column {
+  tilt_column,
+  azimuth,
+  distance,
+  counted,
+  live_time,
+  require,
+  columns
+};
+const char *const column_names[columns] = {"tilt_deg",    "tilt_azimuth_deg",
+                                           "distance_cm", "coincidences",
+                                           "live_time_s", "require"};
+
+} // namespace
+
+std::string read_requirement(const std::string &text, int layers,
+                             requirement &rule) {
+  rule = {0, 0};
+  unsigned long long number = 0;
+  const auto most = static_cast<unsigned long long>(layers);
+  if (text == "all") {
+    rule.needed = (1U << layers) - 1;
+  } else if (text.find('+') == text.npos) {
+    if (!read_whole(text, layers_max, number) || number < 2) {
+      return "requirement " + shown(text) +
+             " is not all, a number of layers from 2 to " +
+             std::to_string(layers_max) + ", or layers joined by +, as 1+3";
+    }
+    rule.at_least = static_cast<int>(number);
+  } else {
+    for (const std::string &part : split(text, '+')) {
+      if (!read_whole(part, layers_max, number) || number < 1 ||
+          (rule.needed & (1U << (number - 1))) != 0) {
+        return "requirement " + shown(text) +
+               " is not two or more different layer numbers joined by +, "
+               "as 1+3";
+      }
+      rule.needed |= 1U << (number - 1);
+    }
+  }
+  if (number > most || rule.needed >= 1U << layers) {
+    return "requirement " + shown(text) + " asks for more than the " +
+           std::to_string(layers) + " layers of the telescope";
+  }
+  return "";
+}
+
+std::string
+read_settings(std::istream &in, const std::string &name, const telescope &scope,
+              const setting_defaults &defaults,
+              std::string (*distance_problem)(const telescope &, double),
+              std::vector<setting> &settings) {
+  int where[columns];
+  for (int &w : where) {
+    w = -1;
+  }
+  std::size_t fields = 0;
+  bool header = false;
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    const std::string at = name + ":" + std::to_string(number) + ": ";
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    const std::vector<std::string> parts = split(line, ',');
+    if (!header) {
+      for (std::size_t i = 0; i < parts.size(); ++i) {
+        int c = 0;
+        while (c < columns && parts[i] != column_names[c]) {
+          ++c;
+        }
+        if (c == columns) {
+          return at + "column " + shown(parts[i]) +
+                 " is not one of tilt_deg, tilt_azimuth_deg, distance_cm, "
+                 "coincidences, live_time_s and require";
+        }
+        if (where[c] >= 0) {
+          return at + "column " + shown(parts[i]) + " is named twice";
+        }
+        where[c] = static_cast<int>(i);
+      }
+      for (const column c : {tilt_column, distance, counted, live_time}) {
+        if (where[c] < 0) {
+          return at + "the header names no column " + column_names[c];
+        }
+      }
+      fields = parts.size();
+      header = true;
+      continue;
+    }
+    if (parts.size() != fields) {
+      return at + std::to_string(parts.size()) +
+             " fields where the header has " + std::to_string(fields);
+    }
+    if (settings.size() == settings_max) {
+      return at + "more than " + std::to_string(settings_max) + " settings";
+    }
+    const auto field = [&](column c) {
+      return parts[static_cast<std::size_t>(where[c])];
+    };
+    setting s{0,
+              defaults.tilt_azimuth_deg,
+              0,
+              defaults.rule,
+              defaults.require_text,
+              0,
+              0,
+              number};
+    const auto bad = [&](column c, const char *what) {
+      return at + column_names[c] + " " + shown(field(c)) + " is not " + what;
+    };
+    if (!read_number(field(tilt_column), s.tilt_deg) ||
+        !(s.tilt_deg >= 0.0 && s.tilt_deg <= 90.0)) {
+      return bad(tilt_column, "a tilt from 0 to 90 degrees");
+    }
+    if (where[azimuth] >= 0 &&
+        (!read_number(field(azimuth), s.tilt_azimuth_deg) ||
+         !std::isfinite(s.tilt_azimuth_deg))) {
+      return bad(azimuth, "a finite number of degrees");
+    }
+    if (!read_number(field(distance), s.distance_cm) ||
+        !std::isfinite(s.distance_cm)) {
+      return bad(distance, "a finite number of cm");
+    }
+    std::string problem = distance_problem(scope, s.distance_cm);
+    if (!problem.empty()) {
+      return at + problem;
+    }
+    unsigned long long count = 0;
+    if (!read_whole(field(counted), 1ULL << 53, count)) {
+      return bad(counted, "a whole number of 0 or more");
+    }
+    s.coincidences = static_cast<double>(count);
+    if (!read_number(field(live_time), s.live_time_s) ||
+        !std::isfinite(s.live_time_s) || !(s.live_time_s > 0.0)) {
+      return bad(live_time, "a finite number of seconds above 0");
+    }
+    if (where[require] >= 0) {
+      s.require_text = field(require);
+      problem = read_requirement(s.require_text, scope.count, s.rule);
+      if (!problem.empty()) {
+        return at + problem;
+      }
+    }
+    settings.push_back(s);
+  }
+  if (in.bad()) {
+    return name + ": could not be read";
+  }
+  if (!header) {
+    return name + ": no header and no settings";
+  }
+  if (settings.empty()) {
+    return name + ": no settings below the header";
+  }
+  return "";
+}

@@ -1,0 +1,60 @@
+// What a telescope counts at each setting, for any flux J and exponent N of
+// the sky: the model velmora-fit fits.
+//
+// For each setting, the rates of lines that cross exactly each set of
+// layers, per unit of J, are worked out at Chebyshev points of N over
+// [0, 10] and interpolated between them: the rates are smooth in N. Near
+// the horizon a tilted telescope's rate gathers the integral of |z|^N,
+// which goes as 1/(N + 1): (N + 1) times the rate is what is interpolated,
+// which converges far faster. They
+// come from the integral over directions where the layers are thin, else
+// from one Monte Carlo sample per setting, drawn at one exponent N0 and
+// weighted to any other: a track of zenith cosine c that stands for a rate
+// r at N0 stands for r (N+2)/(N0+2) c^(N-N0) at N, so the model is smooth
+// in N and the fit converges.
+#pragma once
+
+#include "fit/measurements.h"
+#include "simulation/telescope.h"
+
+#include <cstdint>
+#include <vector>
+
+// The counters of the telescope: each layer's detection probability and
+// noise, and the coincidence window (NaN: no accidentals).
+struct counters {
+  double detection[layers_max];
+  double noise_hz[layers_max];
+  double window_ns;
+};
+
+enum class model_method { integral, monte_carlo };
+
+constexpr int model_points = 32;            // Chebyshev points of N
+constexpr double model_exponent_max = 10.0; // N runs over [0, this]
+
+// One setting's rates at the Chebyshev points: per set of layers (bit i for
+// layer i + 1) per unit of J in Hz, and each layer's singles from the muons
+// through its box per unit of J in Hz.
+struct setting_model {
+  std::vector<double> per_set[model_points];
+  double box[model_points][layers_max];
+  double muons;     // drawn for it, 0 for the integral
+  double own_error; // the Monte Carlo's relative error on its rate
+};
+
+// Works out one setting's rates. The Monte Carlo draws at exponent `n0`
+// with enough muons that its relative error on the setting's rate is at
+// most a tenth of the data's, 1/sqrt(counts), up to `muons_max`; `stream`
+// keeps each setting's random numbers apart.
+setting_model model_setting(const telescope &scope, const counters &c,
+                            const setting &s, model_method method, double n0,
+                            std::uint32_t seed, std::uint32_t stream,
+                            double muons_max);
+
+// The rate in Hz that a setting shows for a sky of flux J (cm^-2 min^-1)
+// and exponent N: its true coincidences seen with the layers'
+// probabilities, and the accidentals of its window.
+double expected_hz(const setting_model &m, const telescope &scope,
+                   const counters &c, const setting &s, double flux,
+                   double exponent);

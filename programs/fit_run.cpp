@@ -1,0 +1,314 @@
+#include "programs/fit_run.h"
+#include "integral/exact_rates.h"
+#include "programs/shortest_text.h"
+#include "simulation/sky.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+const char fit_header[] =
+    "tilt_deg,tilt_azimuth_deg,distance_cm,require,coincidences,live_time_s,"
+    "rate_per_minute,rate_error_per_minute,model_per_minute,naive_per_minute,"
+    "flux_per_cm2_min,flux_low,flux_high,intensity_per_m2_s_sr,intensity_low,"
+    "intensity_high,exponent,exponent_low,exponent_high,exponent_fixed,"
+    "correlation,deviance,degrees_of_freedom,p_value,naive_rate_per_minute,"
+    "naive_exponent,naive_exponent_low,naive_exponent_high,method,telescope\n";
+
+namespace {
+
+constexpr double seconds_per_minute = 60.0;
+// The Monte Carlo model draws at most this many muons per setting and pass.
+constexpr double muons_max = 33554432.0;
+// It draws again when the fit lands further than this from where it drew,
+// at most this many times.
+constexpr double drawn_too_far = 0.25;
+constexpr int redraws_max = 3;
+// A fit this unlikely is called poor.
+constexpr double poor_p_value = 0.01;
+
+std::string shortest(double value) {
+  char text[32];
+  return {text, shortest_text(value, text)};
+}
+
+std::string formatted(const char *format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// The vertical intensity in m^-2 s^-1 sr^-1 of a flux J in cm^-2 min^-1.
+double intensity_of(double flux, double exponent) {
+  return flux / flux_of_intensity(1.0, exponent);
+}
+
+double pi_degrees(double degrees) {
+  return degrees * 3.14159265358979323846 / 180;
+}
+
+double naive_hz(const naive_fit &n, const setting &s) {
+  return n.rate_per_minute / seconds_per_minute *
+         std::pow(std::cos(pi_degrees(s.tilt_deg)), n.exponent);
+}
+
+// The sky's flux and intensity at the fit, each with its interval where it
+// was the parameter fitted.
+struct sky_figures {
+  double flux, intensity;
+  interval flux_range, intensity_range;
+};
+
+sky_figures sky_of(const fit_run &run) {
+  const fit_result &r = run.result;
+  sky_figures s{};
+  if (run.problem.intensity) {
+    s.intensity = r.flux;
+    s.intensity_range = r.flux_range;
+    s.flux = flux_of_intensity(r.flux, r.exponent);
+  } else {
+    s.flux = r.flux;
+    s.flux_range = r.flux_range;
+    s.intensity = intensity_of(r.flux, r.exponent);
+  }
+  return s;
+}
+
+// A value with as many decimals as show its error to two digits.
+std::string to_error(double value, double error) {
+  const int decimals =
+      error > 0.0 && std::isfinite(error)
+          ? std::clamp(1 - static_cast<int>(std::floor(std::log10(error))), 0,
+                       12)
+          : 4;
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+// "value, 68% interval [low, high]", an end that reached its parameter's
+// range marked, and the error the curvature gives beside it.
+std::string with_interval(double value, const interval &i, double curvature) {
+  const double error = std::min(value - i.low, i.high - value);
+  const double shown_to = error > 0.0 ? error : curvature;
+  return to_error(value, shown_to) + ", 68% interval [" +
+         (i.low_at_limit ? std::string("at most ") : "") +
+         to_error(i.low, shown_to) + ", " +
+         (i.high_at_limit ? std::string("at least ") : "") +
+         to_error(i.high, shown_to) + "] (from the curvature +-" +
+         formatted("%.2g", curvature) + ")";
+}
+
+} // namespace
+
+std::string start_fit(const fit_command &command, std::istream &in,
+                      const std::string &name, fit_run &run) {
+  run.command = command;
+  run.name = name;
+  const curve_arguments &a = command.arguments;
+  if (a.requirements.size() > 1) {
+    return "--require gives velmora-fit one requirement; a require column "
+           "gives each row its own";
+  }
+  fit_problem &p = run.problem;
+  p.intensity = command.report_intensity;
+  p.scope = a.scope;
+  std::copy(a.detection, a.detection + layers_max, p.counter.detection);
+  std::copy(a.noise_hz, a.noise_hz + layers_max, p.counter.noise_hz);
+  p.counter.window_ns = a.window_ns;
+  const setting_defaults defaults{a.tilt_azimuth_deg, a.requirements[0].rule,
+                                  a.requirements[0].text};
+  std::string problem =
+      read_settings(in, name, p.scope, defaults, distance_refusal, p.settings);
+  if (!problem.empty()) {
+    return problem;
+  }
+  double counted = 0.0;
+  for (const setting &s : p.settings) {
+    counted += s.coincidences;
+  }
+  if (counted == 0.0) {
+    return name + ": no coincidences were counted: there is nothing to fit";
+  }
+  // The integral where it is exact, unless the command line chose.
+  run.method = model_method::integral;
+  for (const setting &s : p.settings) {
+    const std::string refusal = integral_refusal(p.scope, s.distance_cm);
+    if (!refusal.empty()) {
+      if (command.method_given && a.method == curve_method::integral) {
+        return name + ":" + std::to_string(s.line) + ": " + refusal;
+      }
+      run.method = model_method::monte_carlo;
+    }
+  }
+  if (command.method_given && a.method == curve_method::monte_carlo) {
+    run.method = model_method::monte_carlo;
+  }
+  run.drawn_at = command.exponent_fixed ? a.exponent : 2.0;
+  run.redraws = 0;
+  p.models.assign(p.settings.size(), setting_model{});
+  return "";
+}
+
+void model_setting_of(fit_run &run, std::size_t i) {
+  fit_problem &p = run.problem;
+  p.models[i] = model_setting(p.scope, p.counter, p.settings[i], run.method,
+                              run.drawn_at, run.command.arguments.seed,
+                              static_cast<std::uint32_t>(i), muons_max);
+}
+
+bool fit_models(fit_run &run) {
+  const fit_command &c = run.command;
+  run.result = fit_sky(run.problem, c.exponent_fixed, c.arguments.exponent);
+  run.naive = fit_naively(run.problem.settings);
+  static_assert(redraws_max > 0);
+  if (run.method == model_method::monte_carlo && !c.exponent_fixed &&
+      std::fabs(run.result.exponent - run.drawn_at) > drawn_too_far &&
+      run.problem.models[0].muons > 0.0 && run.redraws < redraws_max) {
+    run.drawn_at = run.result.exponent;
+    ++run.redraws;
+    return false;
+  }
+  return true;
+}
+
+std::string fit_report(const fit_run &run) {
+  const fit_problem &p = run.problem;
+  const fit_result &r = run.result;
+  const sky_figures sky = sky_of(run);
+  std::string report = "velmora-fit: " + std::to_string(p.settings.size()) +
+                       " settings from " + run.name + "; telescope " +
+                       telescope_text(p.scope) + "\n";
+  if (run.method == model_method::integral) {
+    report += "model: the integral over directions, exact to about 1e-10\n";
+  } else {
+    double fewest = muons_max, most = 0.0, worst = 0.0;
+    for (const setting_model &m : p.models) {
+      fewest = std::min(fewest, m.muons);
+      most = std::max(most, m.muons);
+      worst = std::max(worst, m.own_error);
+    }
+    double data_error = 0.0;
+    for (const setting &s : p.settings) {
+      data_error =
+          std::max(data_error, 1.0 / std::sqrt(std::max(s.coincidences, 1.0)));
+    }
+    report +=
+        "model: the Monte Carlo, " + formatted("%.3g", fewest) +
+        (most > fewest ? " to " + formatted("%.3g", most) : "") +
+        " muons a setting drawn at N = " + formatted("%.3f", run.drawn_at) +
+        " and weighted to each N;\n  its relative error is at most " +
+        formatted("%.2g", worst) + " where the data's is at least " +
+        formatted("%.2g", data_error) + "\n";
+  }
+  report += "\n";
+  if (p.intensity) {
+    report += "intensity I = " +
+              with_interval(sky.intensity, sky.intensity_range, r.flux_error) +
+              " m^-2 s^-1 sr^-1\n";
+    report += "flux J = " + formatted("%.4g", sky.flux) +
+              " cm^-2 min^-1 through a horizontal surface\n";
+  } else {
+    report +=
+        "flux J = " + with_interval(sky.flux, sky.flux_range, r.flux_error) +
+        " cm^-2 min^-1 through a horizontal surface\n";
+    report += "intensity I = " + formatted("%.4g", sky.intensity) +
+              " m^-2 s^-1 sr^-1 vertically\n";
+  }
+  if (r.exponent_fixed) {
+    report += "exponent N = " + shortest(r.exponent) + ", fixed\n";
+  } else {
+    report += "exponent N = " +
+              with_interval(r.exponent, r.exponent_range, r.exponent_error) +
+              "\n";
+    report += "correlation of " + std::string(p.intensity ? "I" : "J") +
+              " and N: " + formatted("%.2f", r.correlation) + "\n";
+  }
+  report += "intervals from where -2 ln L rises by 1 over its least\n";
+  report += "deviance " + formatted("%.3g", r.deviance) + " for " +
+            std::to_string(r.degrees_of_freedom) + " degrees of freedom";
+  report += r.degrees_of_freedom > 0 ? ", p = " + formatted("%.2g", r.p_value)
+                                     : std::string(": no test of the fit");
+  report += "\n";
+  if (r.degrees_of_freedom > 0 && r.p_value < poor_p_value) {
+    report += "warning: a poor fit: counts this far from the model come by "
+              "chance less than once in a hundred; check the telescope, its "
+              "detection probabilities and its noise\n";
+  }
+  if (run.naive.valid) {
+    const naive_fit &n = run.naive;
+    report += "\nthe naive fit of R0 cos^N(tilt) to the rates, as if the "
+              "telescope were infinitely\nnarrow: N = " +
+              with_interval(n.exponent, n.exponent_range,
+                            (n.exponent_range.high - n.exponent_range.low) / 2);
+    if (!r.exponent_fixed) {
+      const double off = n.exponent - r.exponent;
+      const double error = off > 0 ? r.exponent_range.high - r.exponent
+                                   : r.exponent - r.exponent_range.low;
+      report += ";\n  " + formatted("%.3g", std::fabs(off)) +
+                (off > 0 ? " above" : " below") + " the fit's N, " +
+                formatted("%.2g", error > 0 ? std::fabs(off) / error : 0.0) +
+                " times the fit's error";
+    }
+    report += "\n";
+  }
+  report += "\n  tilt  azimuth  distance  require    counts   time/s   "
+            "rate/min  model/min  naive/min\n";
+  for (std::size_t i = 0; i < p.settings.size(); ++i) {
+    const setting &s = p.settings[i];
+    char row[256];
+    std::snprintf(row, sizeof row,
+                  "%6.4g %8.4g %9.4g  %-8.8s %8.0f %8.4g %10.4g %10.4g %10s\n",
+                  s.tilt_deg, s.tilt_azimuth_deg, s.distance_cm,
+                  s.require_text.c_str(), s.coincidences, s.live_time_s,
+                  s.coincidences / s.live_time_s * seconds_per_minute,
+                  model_hz(p, i, r.flux, r.exponent) * seconds_per_minute,
+                  run.naive.valid ? formatted("%.4g", naive_hz(run.naive, s) *
+                                                          seconds_per_minute)
+                                        .c_str()
+                                  : "");
+    report += row;
+  }
+  return report;
+}
+
+std::string fit_csv(const fit_run &run) {
+  const fit_problem &p = run.problem;
+  const fit_result &r = run.result;
+  const naive_fit &n = run.naive;
+  const sky_figures sky = sky_of(run);
+  const auto range = [](const interval &i, bool given) {
+    return given ? shortest(i.low) + "," + shortest(i.high) : std::string(",");
+  };
+  const std::string fitted =
+      shortest(sky.flux) + "," + range(sky.flux_range, !p.intensity) + "," +
+      shortest(sky.intensity) + "," + range(sky.intensity_range, p.intensity) +
+      "," + shortest(r.exponent) + "," +
+      range(r.exponent_range, !r.exponent_fixed) + "," +
+      (r.exponent_fixed ? "1" : "0") + "," +
+      (r.exponent_fixed ? std::string() : shortest(r.correlation)) + "," +
+      shortest(r.deviance) + "," + std::to_string(r.degrees_of_freedom) + "," +
+      (r.degrees_of_freedom > 0 ? shortest(r.p_value) : std::string()) + "," +
+      (n.valid ? shortest(n.rate_per_minute) + "," + shortest(n.exponent) +
+                     "," + range(n.exponent_range, true)
+               : std::string(",,,")) +
+      "," + (run.method == model_method::integral ? "integral" : "mc") + "," +
+      telescope_text(p.scope) + "\n";
+  std::string csv = fit_header;
+  for (std::size_t i = 0; i < p.settings.size(); ++i) {
+    const setting &s = p.settings[i];
+    csv += shortest(s.tilt_deg) + "," + shortest(s.tilt_azimuth_deg) + "," +
+           shortest(s.distance_cm) + "," + s.require_text + "," +
+           shortest(s.coincidences) + "," + shortest(s.live_time_s) + "," +
+           shortest(s.coincidences / s.live_time_s * seconds_per_minute) + "," +
+           shortest(std::sqrt(std::max(s.coincidences, 1.0)) / s.live_time_s *
+                    seconds_per_minute) +
+           "," +
+           shortest(model_hz(p, i, r.flux, r.exponent) * seconds_per_minute) +
+           "," +
+           (n.valid ? shortest(naive_hz(n, s) * seconds_per_minute)
+                    : std::string()) +
+           "," + fitted;
+  }
+  return csv;
+}

@@ -1,0 +1,40 @@
+// A run of velmora-fit: the measurements read, the model of each setting
+// worked out (a setting at a time, so that the command can share them among
+// threads and the page can show progress), the fit, and its report or CSV.
+#pragma once
+
+#include "fit/fit.h"
+#include "programs/curve_arguments.h"
+
+#include <istream>
+#include <string>
+
+struct fit_run {
+  fit_command command;
+  std::string name; // of the file, as messages quote it
+  fit_problem problem;
+  model_method method;
+  double drawn_at; // the exponent the Monte Carlo draws at
+  int redraws;
+  fit_result result;
+  naive_fit naive;
+};
+
+// Reads the measurements from `in`, named `name`, for the command line
+// `command`: "" when the fit can go ahead, or what is wrong, naming the file,
+// line and field.
+std::string start_fit(const fit_command &command, std::istream &in,
+                      const std::string &name, fit_run &run);
+
+// Works out the model of setting i; each may be worked out apart.
+void model_setting_of(fit_run &run, std::size_t i);
+
+// Fits, once every setting's model is worked out. False when the Monte
+// Carlo drew its muons too far from the exponent found: its models are to
+// be worked out again, at that exponent, before fitting again.
+bool fit_models(fit_run &run);
+
+// The report for a reader, or the CSV for a program.
+std::string fit_report(const fit_run &run);
+std::string fit_csv(const fit_run &run);
+extern const char fit_header[];

@@ -1,0 +1,96 @@
+// velmora-fit: the sky's flux (or intensity) and exponent from coincidences
+// counted with a telescope, the settings' models shared among threads.
+#include "programs/command_line.h"
+#include "programs/fit_run.h"
+#include "programs/output.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno> // program_invocation_short_name
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sched.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The cores this process may run on, as taskset or a container limits them.
+unsigned usable_cores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  }
+  return std::max(1U, std::thread::hardware_concurrency()); // GCOVR_EXCL_LINE
+}
+
+// A problem with the measurements: one line on standard error, status 2.
+[[noreturn]] void refuse_data(const std::string &problem) {
+  std::fprintf(stderr, "%s: %s\n", program_invocation_short_name,
+               problem.c_str());
+  std::exit(2);
+}
+
+// Works out every setting's model, the settings handed out in turn to
+// `threads` threads; each model is its own, so the order changes nothing.
+void model_all(fit_run &run, unsigned threads) {
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t i = next++; i < run.problem.settings.size(); i = next++) {
+      model_setting_of(run, i);
+    }
+  };
+  std::vector<std::thread> workers;
+  for (unsigned t = 1; t < threads; ++t) {
+    workers.emplace_back(work);
+  }
+  work();
+  for (std::thread &worker : workers) {
+    worker.join();
+  }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  const fit_command command = read_fit_command(argc, argv);
+  if (command.request == curve_request::help) {
+    std::fputs(fit_usage(program_invocation_short_name).c_str(), stdout);
+    finish_help();
+  }
+  if (command.request == curve_request::version) {
+    print_version();
+  }
+  if (!command.problem.empty()) {
+    refuse_command_line(command.problem.c_str());
+  }
+  const bool from_input = command.file == "-";
+  if (from_input && argc > 0 && isatty(STDIN_FILENO) != 0) {
+    refuse_command_line("give a FILE of measurements, or pipe them in");
+  }
+  std::ifstream file;
+  if (!from_input) {
+    file.open(command.file);
+    if (!file) {
+      refuse_command_line(("cannot read '" + command.file + "'").c_str());
+    }
+  }
+  fit_run run;
+  const std::string problem =
+      start_fit(command, from_input ? std::cin : file,
+                from_input ? "standard input" : command.file, run);
+  if (!problem.empty()) {
+    refuse_data(problem);
+  }
+  const unsigned threads = command.arguments.threads != 0
+                               ? command.arguments.threads
+                               : usable_cores();
+  do {
+    model_all(run, threads);
+  } while (!fit_models(run));
+  std::fputs((command.csv ? fit_csv(run) : fit_report(run)).c_str(), stdout);
+  flush_or_exit("the fit");
+  return 0;
+}
