@@ -6,10 +6,12 @@
 // until the next call.
 #include "programs/curve_arguments.h"
 #include "programs/curve_run.h"
+#include "programs/fit_run.h"
 
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,8 @@ std::uint64_t stride;     // the number of workers
 double muons_done;
 std::string csv;
 std::string answer;
+fit_command fit_line;
+fit_run fitting;
 
 } // namespace
 
@@ -113,6 +117,64 @@ EMSCRIPTEN_KEEPALIVE const char *velmora_csv() {
     csv += group_rows(run.plan, g, run.tallies.data());
   }
   return csv.c_str();
+}
+
+// velmora-fit's command line, from the words as velmora_read takes them
+// (the first, the command's name, is set here): "" when it can run,
+// otherwise the option the problem concerns, a tab and the problem.
+EMSCRIPTEN_KEEPALIVE const char *velmora_fit_read() {
+  words[0] = "velmora-fit";
+  std::vector<char *> argv;
+  for (std::string &word : words) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+  fit_line = read_fit_command(static_cast<int>(words.size()), argv.data());
+  words[0] = "velmora-curve";
+  answer = fit_line.problem.empty() ? ""
+                                    : fit_line.option + "\t" + fit_line.problem;
+  return answer.c_str();
+}
+
+// Reads the measurements, CSV text named `name` in messages: "" when the
+// fit can go ahead, else what is wrong, with the line and field.
+EMSCRIPTEN_KEEPALIVE const char *velmora_fit_start(const char *text,
+                                                   const char *name) {
+  std::istringstream in(text);
+  fitting = fit_run{};
+  answer = start_fit(fit_line, in, name, fitting);
+  return answer.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int velmora_fit_settings() {
+  return static_cast<int>(fitting.problem.settings.size());
+}
+
+// Works out the model of setting i; once every setting's is worked out,
+// velmora_fit_fit fits: 1 when the fit is done, 0 when every model must be
+// worked out again first (the Monte Carlo drew too far from the fit's N).
+EMSCRIPTEN_KEEPALIVE void velmora_fit_model(int i) {
+  model_setting_of(fitting, static_cast<std::size_t>(i));
+}
+
+EMSCRIPTEN_KEEPALIVE int velmora_fit_fit() {
+  return fit_models(fitting) ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE const char *velmora_fit_report() {
+  answer = fit_report(fitting);
+  return answer.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char *velmora_fit_csv() {
+  answer = fit_csv(fitting);
+  return answer.c_str();
+}
+
+// velmora-fit's help, for the page to show what the file holds.
+EMSCRIPTEN_KEEPALIVE const char *velmora_fit_usage() {
+  answer = fit_usage("velmora-fit");
+  return answer.c_str();
 }
 
 EMSCRIPTEN_KEEPALIVE const char *velmora_version() {
