@@ -194,11 +194,15 @@ naive_fit fit_naively(const std::vector<setting> &settings) {
     return r;
   }
   // Least squares of R0 cos^N(alpha) to the rates, each weighted by its
-  // Poisson variance: for a given N the best R0 is linear.
+  // Poisson variance: for a given N the best R0 is linear. cos(90 degrees)
+  // is 6e-17 in doubles: taken as the 0 it is.
+  const auto cosine = [](const setting &s) {
+    return s.tilt_deg == 90.0 ? 0.0 : std::cos(s.tilt_deg * pi / 180);
+  };
   const auto chi2 = [&](double exponent, double &rate) {
     double xy = 0.0, xx = 0.0;
     for (const setting &s : settings) {
-      const double x = std::pow(std::cos(s.tilt_deg * pi / 180), exponent);
+      const double x = std::pow(cosine(s), exponent);
       const double variance =
           std::max(s.coincidences, 1.0) / (s.live_time_s * s.live_time_s);
       xy += x * (s.coincidences / s.live_time_s) / variance;
@@ -207,7 +211,7 @@ naive_fit fit_naively(const std::vector<setting> &settings) {
     rate = xy / xx;
     double sum = 0.0;
     for (const setting &s : settings) {
-      const double x = std::pow(std::cos(s.tilt_deg * pi / 180), exponent);
+      const double x = std::pow(cosine(s), exponent);
       const double variance =
           std::max(s.coincidences, 1.0) / (s.live_time_s * s.live_time_s);
       const double residual = s.coincidences / s.live_time_s - rate * x;

@@ -48,8 +48,9 @@ double pi_degrees(double degrees) {
 }
 
 double naive_hz(const naive_fit &n, const setting &s) {
-  return n.rate_per_minute / seconds_per_minute *
-         std::pow(std::cos(pi_degrees(s.tilt_deg)), n.exponent);
+  // cos(90 degrees) is 6e-17 in doubles, and nothing in the sky.
+  const double c = s.tilt_deg == 90.0 ? 0.0 : std::cos(pi_degrees(s.tilt_deg));
+  return n.rate_per_minute / seconds_per_minute * std::pow(c, n.exponent);
 }
 
 // The sky's flux and intensity at the fit, each with its interval where it

@@ -13,6 +13,10 @@
 namespace {
 
 const std::string curve = VELMORA_CURVE_PATH;
+const std::string fit = VELMORA_FIT_PATH;
+// Three tilts of the programs' pair at 10 cm, counted for ten minutes.
+const std::string measured = "tilt_deg,distance_cm,coincidences,live_time_s\n"
+                             "0,10,1490,600\n45,10,1000,600\n90,10,150,600\n";
 constexpr int timeout_ms = 60000;
 
 const char header[] =
@@ -207,6 +211,39 @@ const command_case cases[] = {
      std::string(header) +
          "cos_squared,10,,,0.4802037382,,148.8631588,0,,,all,148.8631588,,,310,310,,,,,,,"
          "1,0,10x31|10x31@d:0:0,1;1,0;0,0,,integral\n", 0},
+    // velmora-fit reads the counts as data and reports, or writes CSV.
+    {"fit_help", {fit, "--help"}, "", "usage: velmora-fit [OPTION]... [FILE]\n", 0},
+    {"fit_version", {fit, "--version"}, "", "velmora-fit " VELMORA_VERSION "\n", 0},
+    {"fit_report", {fit, "-"}, "",
+     "velmora-fit: 3 settings from standard input; telescope "
+     "10x31|10x31@d:0:0\nmodel: the integral over directions", 0, {}, measured},
+    {"fit_csv", {fit, "--csv", "--exponent", "2"}, "",
+     "tilt_deg,tilt_azimuth_deg,distance_cm,require,coincidences,live_time_s,"
+     "rate_per_minute,rate_error_per_minute,model_per_minute,naive_per_minute,"
+     "flux_per_cm2_min,flux_low,flux_high,intensity_per_m2_s_sr,"
+     "intensity_low,intensity_high,exponent,exponent_low,exponent_high,"
+     "exponent_fixed,correlation,deviance,degrees_of_freedom,p_value,"
+     "naive_rate_per_minute,naive_exponent,naive_exponent_low,"
+     "naive_exponent_high,method,telescope\n0,0,10,all,1490,600,149,", 0, {},
+     measured},
+    {"fit_curve_option", {fit, "--muons", "5", "m.csv"},
+     "velmora-fit: unknown option '--muons'"},
+    {"fit_two_files", {fit, "a.csv", "b.csv"},
+     "velmora-fit: one file of measurements at a time, not 2"},
+    {"fit_missing_file", {fit, "/nonexistent.csv"},
+     "velmora-fit: cannot read '/nonexistent.csv'"},
+    {"fit_bad_field", {fit}, "velmora-fit: standard input:3: tilt_deg '95'", "", 2,
+     {}, "tilt_deg,distance_cm,coincidences,live_time_s\n0,10,5,60\n95,10,5,60\n"},
+    {"fit_nothing_counted", {fit}, "velmora-fit: standard input: no coincidences "
+     "were counted", "", 2, {},
+     "tilt_deg,distance_cm,coincidences,live_time_s\n0,10,0,60\n"},
+    {"fit_integral_of_thick_paddles",
+     {fit, "--method", "integral", "--paddles", "5x5x1"},
+     "velmora-fit: standard input:2: --method integral needs thin layers", "", 2,
+     {}, "tilt_deg,distance_cm,coincidences,live_time_s\n0,3,5,60\n"},
+    {"fit_to_a_full_device", {fit, "--exponent", "2"},
+     "velmora-fit: could not write the fit: No space left on device", "", 1,
+     full_device, measured},
     {"help_takes_no_value", {curve, "--help=x"},
      "velmora-curve: option '--help' takes no value"},
     {"rate_scales_with_the_flux",
