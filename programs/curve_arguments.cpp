@@ -499,25 +499,25 @@ struct curve_option {
 
 const curve_option options[] = {
     {"law", "LAW",
-     "cos_squared (flux through a surface, as velmora), isotropic\n"
-     "(directions uniform per track, as velmorauni) or both;\n"
-     "default both, but cos_squared alone with --tilt, --exponent\n"
+     "cos_squared (flux through a surface, as velmora), isotropic "
+     "(directions uniform per track, as velmorauni) or both; "
+     "default both, but cos_squared alone with --tilt, --exponent "
      "or a thick upper paddle",
      read_law, curve_only},
     {"muons", "N",
-     "muons per distance and tilt, 1 to 2147483647;\ndefault 1000000",
+     "muons per distance and tilt, 1 to 2147483647; default 1000000",
      read_muons, curve_only},
     {"flux", "J",
-     "muon flux through a horizontal surface in cm^-2 min^-1\n"
-     "(not an intensity per steradian); default 1, about\n"
+     "muon flux through a horizontal surface in cm^-2 min^-1 "
+     "(not an intensity per steradian); default 1, about "
      "the sea-level figure",
      read_flux, curve_only},
     {"intensity", "I",
-     "instead of --flux: the vertical intensity in m^-2 s^-1 sr^-1,\n"
+     "instead of --flux: the vertical intensity in m^-2 s^-1 sr^-1, "
      "about 70 above 1 GeV/c at sea level; J = 2 pi I / (N + 2)",
      read_intensity, curve_only},
     {"paddles", "WxL[xT]",
-     "both paddles' width (along x), length (along y) and\n"
+     "both paddles' width (along x), length (along y) and "
      "thickness in cm; default 10x31, thin",
      read_paddles, both_commands},
     {"top", "WxL[xT]", "the upper paddle's, with --bottom", read_top,
@@ -525,29 +525,29 @@ const curve_option options[] = {
     {"bottom", "WxL[xT]", "the lower paddle's, with --top", read_bottom,
      both_commands},
     {"offset", "DX,DY",
-     "where the lower paddle's corner lies from the upper one's,\nin cm along "
+     "where the lower paddle's corner lies from the upper one's, in cm along "
      "x and y; default 0,0",
      read_offset, both_commands},
     {"layer", "WxL[xT]@DEPTH[,DX,DY]",
-     "a counter between the paddles, its upper face DEPTH cm\n"
-     "below the upper paddle's lower face, its corner at DX,DY;\n"
+     "a counter between the paddles, its upper face DEPTH cm "
+     "below the upper paddle's lower face, its corner at DX,DY; "
      "repeat for up to 6, from the top down",
      read_layer, both_commands},
     {"min-path", "CM",
-     "a thick layer whose chord along the track is shorter\n"
+     "a thick layer whose chord along the track is shorter "
      "does not count it; default 0",
      read_min_path, both_commands},
     {"require", "LIST",
-     "which layers must fire, comma-separated, one set of rows\n"
-     "each: all, a number K (at least K layers) or layers\n"
-     "joined by + (1+3); layers are numbered from 1 at the top;\n"
+     "which layers must fire, comma-separated, one set of rows "
+     "each: all, a number K (at least K layers) or layers "
+     "joined by + (1+3); layers are numbered from 1 at the top; "
      "default all",
      read_require, both_commands},
     {"detection", "P1,P2,...",
-     "each layer's probability of a signal when crossed;\ndefault 1 each",
+     "each layer's probability of a signal when crossed; default 1 each",
      read_detection, both_commands},
     {"noise", "R1,R2,...",
-     "each layer's own singles in Hz (dark counts,\nradioactivity); default "
+     "each layer's own singles in Hz (dark counts, radioactivity); default "
      "0 each",
      read_noise, both_commands},
     {"window", "NS", "the coincidence window in ns, for the accidental rate",
@@ -555,38 +555,38 @@ const curve_option options[] = {
     {"precision", "P", "the relative precision, as 0.05, for the counting time",
      read_precision, curve_only},
     {"exponent", "N",
-     "the sky's intensity goes as cos^N of the zenith angle,\n0 to 10; "
+     "the sky's intensity goes as cos^N of the zenith angle, 0 to 10; "
      "default 2",
      read_exponent, both_commands},
     {"tilt", "ANGLES",
-     "the axis's tilt from the vertical in degrees, 0 to 90,\n"
-     "as for DISTANCES; one row per law, tilt and distance;\ndefault 0",
+     "the axis's tilt from the vertical in degrees, 0 to 90, "
+     "as for DISTANCES; one row per law, tilt and distance; default 0",
      read_tilts, curve_only},
     {"tilt-azimuth", "DEG",
-     "which way the axis leans: 0 toward +x, 90 toward +y;\ndefault 0",
+     "which way the axis leans: 0 toward +x, 90 toward +y; default 0",
      read_tilt_azimuth, both_commands},
     {"seed", "S",
-     "where the random numbers start, 0 to 4294967295; default 1,\n"
-     "where the programs start (0 gives the same as 1 through a\nthin "
+     "where the random numbers start, 0 to 4294967295; default 1, "
+     "where the programs start (0 gives the same as 1 through a thin "
      "upright upper paddle)",
      read_seed, both_commands},
     {"threads", "N",
-     "threads to run on, 1 to 256; default every core the\n"
+     "threads to run on, 1 to 256; default every core the "
      "process may use; the counts do not depend on it",
      read_threads, both_commands},
     {"method", "METHOD",
-     "mc (Monte Carlo, the default) or integral (exact, for\nthin layers)",
+     "mc (Monte Carlo, the default) or integral (exact, for thin layers)",
      read_method, both_commands},
-    {"help", nullptr, "print this help and exit (also -h)", nullptr,
-     both_commands},
-    {"version", nullptr, "print the version and exit", nullptr, both_commands},
     {"intensity", nullptr,
-     "report the vertical intensity I in m^-2 s^-1 sr^-1 rather\n"
+     "report the vertical intensity I in m^-2 s^-1 sr^-1 rather "
      "than the flux J",
      read_report_intensity, fit_only},
     {"csv", nullptr,
-     "write the settings, the model and the fit as CSV rather\nthan a report",
+     "write the settings, the model and the fit as CSV rather than a report",
      read_csv_wanted, fit_only},
+    {"help", nullptr, "print this help and exit (also -h)", nullptr,
+     both_commands},
+    {"version", nullptr, "print the version and exit", nullptr, both_commands},
 };
 constexpr int option_count = static_cast<int>(std::size(options));
 
@@ -1000,10 +1000,17 @@ std::string options_usage(unsigned commands, Help help_of) {
       head.clear();
     }
     head.resize(column, ' ');
-    for (const std::string &line : split(help_of(o), '\n')) {
-      usage += head + line + "\n";
-      head.assign(column, ' ');
+    // The help's words, filled into lines that end by column 79.
+    std::string line;
+    for (const std::string &word : split(help_of(o), ' ')) {
+      if (!line.empty() && column + line.size() + 1 + word.size() > 79) {
+        usage += head + line + "\n";
+        head.assign(column, ' ');
+        line.clear();
+      }
+      line += (line.empty() ? "" : " ") + word;
     }
+    usage += head + line + "\n";
   }
   return usage;
 }
@@ -1032,19 +1039,19 @@ std::string fit_usage(const char *program) {
       return "fix the sky's exponent N, 0 to 10, rather than fit it";
     }
     if (name == "require") {
-      return "which layers must fire, for rows without a require\n"
+      return "which layers must fire, for rows without a require "
              "column: all, a number K, or layers joined by +; default all";
     }
     if (name == "tilt-azimuth") {
-      return "which way the axis leans, for rows without a\n"
+      return "which way the axis leans, for rows without a "
              "tilt_azimuth_deg column: 0 toward +x, 90 toward +y";
     }
     if (name == "method") {
-      return "how the model is computed: integral (exact, for thin\n"
+      return "how the model is computed: integral (exact, for thin "
              "layers; the default where it can) or mc (Monte Carlo)";
     }
     if (name == "seed") {
-      return "where the Monte Carlo model's random numbers start;\n"
+      return "where the Monte Carlo model's random numbers start; "
              "default 1";
     }
     return o.help;
