@@ -5,6 +5,7 @@
 #include "programs/curve_run.h"
 #include "programs/output.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno> // program_invocation_short_name
 #include <chrono>
@@ -78,9 +79,12 @@ int main(int argc, char **argv) {
   flush_or_exit("the curve");
 
   const curve_plan plan = plan_curve(command.arguments);
-  const unsigned threads = command.arguments.threads != 0
-                               ? command.arguments.threads
-                               : usable_cores();
+  // More threads than blocks would only hold tallies of their own.
+  const unsigned threads = static_cast<unsigned>(std::max<std::uint64_t>(
+      1, std::min<std::uint64_t>(command.arguments.threads != 0
+                                     ? command.arguments.threads
+                                     : usable_cores(),
+                                 block_count(plan))));
   shared_run run;
   run.plan = &plan;
   run.blocks_left = std::vector<std::atomic<std::uint64_t>>(plan.groups);
