@@ -79,6 +79,27 @@ const std::string oldest = header_without_tilt +
                            "cos_squared,0,10,10,1.000000,0,310\n" +
                            "cos_squared,5,10,7,0.7,0.1,217\n";
 
+// velmora-fit --csv of a tilt scan at 3 cm: a setting, its counts and model
+// in each row, then the fit, repeated in every row.
+const std::string fit_header =
+    "tilt_deg,tilt_azimuth_deg,distance_cm,require,coincidences,live_time_s,"
+    "rate_per_minute,rate_error_per_minute,model_per_minute,naive_per_minute,"
+    "flux_per_cm2_min,flux_low,flux_high,intensity_per_m2_s_sr,intensity_low,"
+    "intensity_high,exponent,exponent_low,exponent_high,exponent_fixed,"
+    "correlation,deviance,degrees_of_freedom,p_value,naive_rate_per_minute,"
+    "naive_exponent,naive_exponent_low,naive_exponent_high,method,telescope\n";
+const std::string fitted = "0.99,0.95,1.04,106,,,2.0345,1.767,2.332,0,0.012,"
+                           "0.008,5,1,12.36,1.1836,1.044,1.337,integral,"
+                           "5x5|5x5@d:0:0\n";
+const std::string fit_csv =
+    fit_header + "0,0,3,all,129,600,12.9,1.14,12.93,12.36," + fitted +
+    "45,0,3,all,76,600,7.6,0.87,7.61,8.2," + fitted +
+    "90,0,3,all,23,600,2.3,0.48,2.31,0," + fitted;
+// A fit of its own, field by field, for one row at 3 cm.
+std::string fit_of(const std::string &fit) {
+  return fit_header + "0,0,3,all,129,600,12.9,1.14,12.93,," + fit + "\n";
+}
+
 struct command_case {
   const char *name;
   std::vector<std::string> command; // the script, then arguments
@@ -136,6 +157,18 @@ const command_case cases[] = {
     {"legend_names_the_file_masked", {plot, "k=v.csv", "k v.csv"}, "", "<?xml", 0, {}, "",
      "<text>cos²θ law (velmora), k?v.csv</text>"},
     {"absolute_name_with_equals", {plot, files + "/k=v.csv"}, "", "<?xml", 0},
+    // A fit: its N with the 68% interval to the error's second digit, and
+    // the naive N; against the distance where every row has one tilt.
+    {"fit", {plot}, "", "<?xml", 0, {}, fit_csv,
+     "<text>fit: N = 2.03 [1.77, 2.33]</text>"},
+    {"fit_naive", {plot}, "", "<?xml", 0, {}, fit_csv,
+     "<text>naive cos^N: N = 1.18</text>"},
+    {"fit_png", {plot, "--format", "png"}, "", "\x89" "PNG\r\n\x1a\n", 0, {}, fit_csv},
+    {"fit_against_distance", {plot}, "", "<?xml", 0, {},
+     fit_of("2.9,2.8,3.1,317,,,2,,,1,,0.02,1,1,,,,,integral,5x5|5x5@d:0:0") +
+         "0,0,6,all,60,600,6,0.77,6.1,,2.9,2.8,3.1,317,,,2,,,1,,0.02,1,1,,,,,"
+         "integral,5x5|5x5@d:0:0\n",
+     "<text>fit: N = 2, fixed</text>"},
 
     {"plot_to_a_full_device", {plot, figures_csv},
      "velmora-plot: could not write the plot: No space left on device", "", 1,
@@ -203,8 +236,27 @@ const command_case cases[] = {
      full_header + row("cos_squared,5,10,7,0.7,0.1,3,0", ",", "all", "5x5|5x5@d:0:0",
                        "exact")},
     {"of_another_csv", {plot},
-     "velmora-plot: standard input:1: not the CSV that velmora-curve writes", "", 2, {},
-     "x,y\n1,2\n"},
+     "velmora-plot: standard input:1: not a CSV that velmora-curve or velmora-fit writes",
+     "", 2, {}, "x,y\n1,2\n"},
+    {"counts_not_yet_fitted", {plot}, "velmora-plot: standard input:1: counts to fit", "",
+     2, {}, "tilt_deg,distance_cm,coincidences,live_time_s\n0,3,129,600\n"},
+    {"fit_exponent_that_ends_gnuplot_string", {plot},
+     "velmora-plot: standard input:2: exponent '2\"; system \"touch X\"' is not", "", 2, {},
+     fit_of("1,1,1,106,,,2\"; system \"touch X\",1,3,0,0,0,0,1,1,1,1,1,mc,5x5|5x5@d:0:0")},
+    {"fit_telescope_with_a_command", {plot},
+     "velmora-plot: standard input:2: telescope '5x5|5x5@d:0:0`touch X`' is not one that "
+     "velmora-fit writes", "", 2, {},
+     fit_of("1,1,1,106,,,2,1,3,0,0,0,0,1,1,1,1,1,mc,5x5|5x5@d:0:0`touch X`")},
+    // Rows of another fit appended: its N differs.
+    {"two_fits", {plot}, "velmora-plot: standard input:5: the fit differs", "", 2, {},
+     fit_csv + "0,0,3,all,129,600,12.9,1.14,12.93,12.36," +
+         "0.99,0.95,1.04,106,,,1.8,1.5,2.1,0,0.012,0.008,5,1,12.36,1.1836,1.044,1.337,"
+         "integral,5x5|5x5@d:0:0\n"},
+    {"fit_with_a_quantity", {plot, "--quantity", "rate"},
+     "velmora-plot: --quantity is for velmora-curve's CSV", "", 2, {}, fit_csv},
+    {"fit_beside_a_curve", {plot},
+     "velmora-plot: standard input:5: a fit CSV and velmora-curve's CSV cannot share", "",
+     2, {}, fit_csv + oldest},
     {"tilt_scan_beside_a_distance_curve", {plot},
      "velmora-plot: a tilt scan and a curve against distance cannot share one plot", "",
      2, {}, scan_and_curve},
