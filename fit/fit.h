@@ -46,8 +46,9 @@ double model_hz(const fit_problem &p, std::size_t i, double flux,
                 double exponent);
 
 // What fitting R0 cos^N(tilt) to the rates gives, the telescope taken as
-// infinitely narrow and free of accidentals, by the same likelihood; `valid`
-// is false when the settings have fewer than two tilts.
+// infinitely narrow and free of accidentals, by least squares with each
+// rate's Poisson variance, as a student would; its interval where chi^2
+// rises by 1. `valid` is false when the settings have fewer than two tilts.
 struct naive_fit {
   bool valid;
   double rate_per_minute, exponent;

@@ -116,7 +116,7 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
       line.pop_back();
     }
     const std::string at = name + ":" + std::to_string(number) + ": ";
-    if (line.empty() || line[0] == '#') {
+    if (line.find_first_not_of(" \t") == line.npos || line[0] == '#') {
       continue;
     }
     const std::vector<std::string> parts = split(line, ',');

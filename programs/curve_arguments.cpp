@@ -67,13 +67,15 @@ std::vector<std::string> split(const std::string &text, char separator) {
   return pieces;
 }
 
-// "<what> '<text>' <is not ...>", with a word on the decimal point when the
-// text holds a comma where one number was expected: 1,85 for 1.85.
+// "<what> '<text>' <is not ...>", with a word on the comma when the text
+// holds one where one number was expected: 1,85 for 1.85, or 1,000 for a
+// whole number.
 std::string refusal(const std::string &what, const std::string &text,
-                    const std::string &expected) {
+                    const std::string &expected, bool whole = false) {
+  const char *comma = whole ? " (write it without separators)"
+                            : " (write the decimal point as '.')";
   return what + " " + quoted(text) + " " + expected +
-         (text.find(',') != text.npos ? " (write the decimal point as '.')"
-                                      : "");
+         (text.find(',') != text.npos ? comma : "");
 }
 
 // FROM:TO:STEP, both ends included when STEP divides the span; `what` names
@@ -194,7 +196,8 @@ std::string read_muons(const char *text, reading &r) {
   if (!read_whole(text, INT32_MAX, muons) || muons < 1) {
     return refusal("muon count", text,
                    "is not a whole number from 1 to " +
-                       std::to_string(INT32_MAX));
+                       std::to_string(INT32_MAX),
+                   true);
   }
   r.arguments.muons = static_cast<std::int32_t>(muons);
   return "";
@@ -447,7 +450,8 @@ std::string read_seed(const char *text, reading &r) {
   if (!read_whole(text, UINT32_MAX, seed)) {
     return refusal("seed", text,
                    "is not a whole number from 0 to " +
-                       std::to_string(UINT32_MAX));
+                       std::to_string(UINT32_MAX),
+                   true);
   }
   r.arguments.seed = static_cast<std::uint32_t>(seed);
   return "";
@@ -458,7 +462,8 @@ std::string read_threads(const char *text, reading &r) {
   if (!read_whole(text, threads_max, threads) || threads < 1) {
     return refusal("thread count", text,
                    "is not a whole number from 1 to " +
-                       std::to_string(threads_max));
+                       std::to_string(threads_max),
+                   true);
   }
   r.arguments.threads = static_cast<unsigned>(threads);
   return "";
@@ -883,6 +888,23 @@ int read_options(unsigned commands, int argc, char **argv, reading &r,
       long_options[listed++] = {
           options[i].name, options[i].value ? required_argument : no_argument,
           nullptr, 256 + i};
+    }
+  }
+  // getopt_long takes any unique beginning of a name: --tilt would be
+  // velmora-fit's --tilt-azimuth. An option that the other command has by
+  // that very name is refused instead of taken for another.
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    const std::string word = argv[i];
+    if (word.rfind("--", 0) != 0) {
+      continue;
+    }
+    const std::string name = word.substr(2, word.find('=') - 2);
+    if (option_index(name.c_str(), commands) < 0 &&
+        option_index(name.c_str(), both_commands) >= 0) {
+      problem = "option " + quoted("--" + name) + " is " +
+                (commands == fit_only ? "velmora-curve's" : "velmora-fit's") +
+                ", not this command's";
+      return -1;
     }
   }
   // From the start, however often it is called; a leading ':' makes a

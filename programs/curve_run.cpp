@@ -360,7 +360,8 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
           row += formatted("%.6g", accidental_hz * seconds_per_minute);
         }
         row += ",";
-        if (!std::isnan(a.precision)) {
+        // No time measures a rate of nothing.
+        if (!std::isnan(a.precision) && detected > 0.0) {
           row += formatted("%.6g", counting_time(detected / seconds_per_minute,
                                                  accidental_hz, a.precision));
         }

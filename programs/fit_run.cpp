@@ -145,6 +145,10 @@ std::string start_fit(const fit_command &command, std::istream &in,
   if (command.method_given && a.method == curve_method::monte_carlo) {
     run.method = model_method::monte_carlo;
   }
+  if (!command.exponent_fixed && p.settings.size() < 2) {
+    return name + ": one setting cannot tell J from N: give more, or fix N "
+                  "with --exponent";
+  }
   run.drawn_at = command.exponent_fixed ? a.exponent : 2.0;
   run.redraws = 0;
   p.models.assign(p.settings.size(), setting_model{});
@@ -240,8 +244,14 @@ std::string fit_report(const fit_run &run) {
     const naive_fit &n = run.naive;
     report += "\nthe naive fit of R0 cos^N(tilt) to the rates, as if the "
               "telescope were infinitely\nnarrow: N = " +
-              with_interval(n.exponent, n.exponent_range,
-                            (n.exponent_range.high - n.exponent_range.low) / 2);
+              to_error(n.exponent, (n.exponent_range.high - n.exponent_range.low) / 2) +
+              ", 68% interval [" +
+              to_error(n.exponent_range.low,
+                       (n.exponent_range.high - n.exponent_range.low) / 2) +
+              ", " +
+              to_error(n.exponent_range.high,
+                       (n.exponent_range.high - n.exponent_range.low) / 2) +
+              "]";
     if (!r.exponent_fixed) {
       const double off = n.exponent - r.exponent;
       const double error = off > 0 ? r.exponent_range.high - r.exponent

@@ -226,8 +226,12 @@ const command_case cases[] = {
      "naive_rate_per_minute,naive_exponent,naive_exponent_low,"
      "naive_exponent_high,method,telescope\n0,0,10,all,1490,600,149,", 0, {},
      measured},
-    {"fit_curve_option", {fit, "--muons", "5", "m.csv"},
-     "velmora-fit: unknown option '--muons'"},
+    // --tilt would otherwise be taken for the beginning of --tilt-azimuth.
+    {"fit_curve_option", {fit, "--tilt", "5", "m.csv"},
+     "velmora-fit: option '--tilt' is velmora-curve's, not this command's"},
+    {"fit_one_setting", {fit},
+     "velmora-fit: standard input: one setting cannot tell J from N", "", 2, {},
+     "tilt_deg,distance_cm,coincidences,live_time_s\n0,10,5,60\n"},
     {"fit_two_files", {fit, "a.csv", "b.csv"},
      "velmora-fit: one file of measurements at a time, not 2"},
     {"fit_missing_file", {fit, "/nonexistent.csv"},
