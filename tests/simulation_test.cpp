@@ -79,39 +79,51 @@ TEST(curve_pass, counts_what_separate_runs_count) {
   }
 }
 
-// Guards against a jump that lands a block of a curve anywhere but where
-// the sequence stands after the earlier blocks' draws: jumped k words from
-// a seed, the generator gives the words that stepping k times gives, for k
-// from 0 past 2^31.
-TEST(jump_generator, lands_where_stepping_lands) {
-  const std::uint64_t jumps[] = {0,          1,
-                                 2,          3,
-                                 28,         30,
-                                 31,         32,
-                                 33,         61,
-                                 62,         1000,
-                                 262144,     4194304,
-                                 123456789,  (1ULL << 31) - 1,
-                                 1ULL << 31, (1ULL << 31) + 262147};
-  for (const std::uint32_t seed : {1U, 7U}) {
-    additive_generator stepped = seeded_generator(seed);
-    std::uint64_t at = 0;
-    for (const std::uint64_t k : jumps) {
-      if (seed != 1 && k > 1U << 24) {
-        break; // one seed is stepped past 2^31, which takes seconds
-      }
-      for (; at < k; ++at) {
-        next_word(stepped);
-      }
-      additive_generator jumped = seeded_generator(seed);
-      jump_generator(jumped, k);
-      additive_generator reference = stepped;
-      for (int i = 0; i < 40; ++i) {
-        ASSERT_EQ(next_word(jumped), next_word(reference))
-            << "seed " << seed << ", jump " << k << ", word " << i;
-      }
+// Jumped k words from a seed, the generator must give the words that
+// stepping k times gives.
+void expect_jump_lands_where_stepping_lands(std::uint32_t seed,
+                                            const std::vector<std::uint64_t> &jumps) {
+  additive_generator stepped = seeded_generator(seed);
+  std::uint64_t at = 0;
+  for (const std::uint64_t k : jumps) {
+    for (; at < k; ++at) {
+      next_word(stepped);
+    }
+    additive_generator jumped = seeded_generator(seed);
+    jump_generator(jumped, k);
+    additive_generator reference = stepped;
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_EQ(next_word(jumped), next_word(reference))
+          << "seed " << seed << ", jump " << k << ", word " << i;
     }
   }
+}
+
+// Guards against a jump that lands a block of a curve anywhere but where
+// the sequence stands after the earlier blocks' draws: for many k up to a
+// few million, and for k past 2^31 through jumps made of two halves, each
+// of which the smaller k check.
+TEST(jump_generator, lands_where_stepping_lands) {
+  for (const std::uint32_t seed : {1U, 7U}) {
+    expect_jump_lands_where_stepping_lands(
+        seed, {0, 1, 2, 3, 28, 30, 31, 32, 33, 61, 62, 1000, 262144, 4194304});
+  }
+  for (std::uint64_t k = 1U << 22; k <= 1ULL << 33; k *= 2) {
+    additive_generator whole = seeded_generator(1), halves = whole;
+    jump_generator(whole, 2 * k + 3);
+    jump_generator(halves, k);
+    jump_generator(halves, k + 3);
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_EQ(next_word(whole), next_word(halves)) << "jump " << 2 * k + 3;
+    }
+  }
+}
+
+// The same, stepped one word at a time past 2^31: seconds at full speed,
+// so it runs with the largest-count test.
+TEST(largest_jump, lands_where_stepping_lands) {
+  expect_jump_lands_where_stepping_lands(
+      1, {(1ULL << 31) - 1, 1ULL << 31, (1ULL << 31) + 262147});
 }
 
 struct edge_case {
