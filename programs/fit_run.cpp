@@ -87,17 +87,18 @@ std::string to_error(double value, double error) {
   return text;
 }
 
-// "value, 68% interval [low, high]", an end that reached its parameter's
-// range marked, and the error the curvature gives beside it.
-std::string with_interval(double value, const interval &i, double curvature) {
+// "value unit" and, on the next line, "68% interval [low, high]; from the
+// curvature +-e", an end that reached its parameter's range marked.
+std::string with_interval(double value, const char *unit, const interval &i,
+                          double curvature) {
   const double error = std::min(value - i.low, i.high - value);
   const double shown_to = error > 0.0 ? error : curvature;
-  return to_error(value, shown_to) + ", 68% interval [" +
+  return to_error(value, shown_to) + unit + "\n  68% interval [" +
          (i.low_at_limit ? std::string("at most ") : "") +
          to_error(i.low, shown_to) + ", " +
          (i.high_at_limit ? std::string("at least ") : "") +
-         to_error(i.high, shown_to) + "] (from the curvature +-" +
-         formatted("%.2g", curvature) + ")";
+         to_error(i.high, shown_to) + "]; from the curvature +-" +
+         formatted("%.2g", curvature) + "\n";
 }
 
 } // namespace
@@ -187,49 +188,47 @@ std::string fit_report(const fit_run &run) {
   if (run.method == model_method::integral) {
     report += "model: the integral over directions, exact to about 1e-10\n";
   } else {
-    double fewest = muons_max, most = 0.0, worst = 0.0;
-    for (const setting_model &m : p.models) {
+    // The model's relative error at each setting against the data's,
+    // 1/sqrt(counts): the largest share.
+    double fewest = muons_max, most = 0.0, share = 0.0;
+    for (std::size_t i = 0; i < p.models.size(); ++i) {
+      const setting_model &m = p.models[i];
       fewest = std::min(fewest, m.muons);
       most = std::max(most, m.muons);
-      worst = std::max(worst, m.own_error);
+      share = std::max(share, m.own_error * std::sqrt(std::max(
+                                                p.settings[i].coincidences, 1.0)));
     }
-    double data_error = 0.0;
-    for (const setting &s : p.settings) {
-      data_error =
-          std::max(data_error, 1.0 / std::sqrt(std::max(s.coincidences, 1.0)));
-    }
-    report +=
-        "model: the Monte Carlo, " + formatted("%.3g", fewest) +
-        (most > fewest ? " to " + formatted("%.3g", most) : "") +
-        " muons a setting drawn at N = " + formatted("%.3f", run.drawn_at) +
-        " and weighted to each N;\n  its relative error is at most " +
-        formatted("%.2g", worst) + " where the data's is at least " +
-        formatted("%.2g", data_error) + "\n";
+    report += "model: the Monte Carlo, " + formatted("%.0f", fewest) +
+              (most > fewest ? " to " + formatted("%.0f", most) : "") +
+              " muons a setting, drawn at N = " +
+              formatted("%.3f", run.drawn_at) +
+              "\n  and weighted to each N; its error is at most " +
+              formatted("%.2g", share) + " of the data's at any setting\n";
   }
   report += "\n";
   if (p.intensity) {
-    report += "intensity I = " +
-              with_interval(sky.intensity, sky.intensity_range, r.flux_error) +
-              " m^-2 s^-1 sr^-1\n";
-    report += "flux J = " + formatted("%.4g", sky.flux) +
-              " cm^-2 min^-1 through a horizontal surface\n";
+    report += "intensity I, vertically = " +
+              with_interval(sky.intensity, " m^-2 s^-1 sr^-1",
+                            sky.intensity_range, r.flux_error);
+    report += "flux J through a horizontal surface = " +
+              formatted("%.4g", sky.flux) + " cm^-2 min^-1\n";
   } else {
-    report +=
-        "flux J = " + with_interval(sky.flux, sky.flux_range, r.flux_error) +
-        " cm^-2 min^-1 through a horizontal surface\n";
-    report += "intensity I = " + formatted("%.4g", sky.intensity) +
-              " m^-2 s^-1 sr^-1 vertically\n";
+    report += "flux J through a horizontal surface = " +
+              with_interval(sky.flux, " cm^-2 min^-1", sky.flux_range,
+                            r.flux_error);
+    report += "intensity I, vertically = " + formatted("%.4g", sky.intensity) +
+              " m^-2 s^-1 sr^-1\n";
   }
   if (r.exponent_fixed) {
     report += "exponent N = " + shortest(r.exponent) + ", fixed\n";
   } else {
-    report += "exponent N = " +
-              with_interval(r.exponent, r.exponent_range, r.exponent_error) +
-              "\n";
+    report += "exponent N = " + with_interval(r.exponent, "", r.exponent_range,
+                                               r.exponent_error);
     report += "correlation of " + std::string(p.intensity ? "I" : "J") +
               " and N: " + formatted("%.2f", r.correlation) + "\n";
   }
-  report += "intervals from where -2 ln L rises by 1 over its least\n";
+  report += "intervals where -2 ln L rises by 1 over its least, the other "
+            "parameter fitted anew\n";
   report += "deviance " + formatted("%.3g", r.deviance) + " for " +
             std::to_string(r.degrees_of_freedom) + " degrees of freedom";
   report += r.degrees_of_freedom > 0 ? ", p = " + formatted("%.2g", r.p_value)
@@ -237,21 +236,17 @@ std::string fit_report(const fit_run &run) {
   report += "\n";
   if (r.degrees_of_freedom > 0 && r.p_value < poor_p_value) {
     report += "warning: a poor fit: counts this far from the model come by "
-              "chance less than once in a hundred; check the telescope, its "
-              "detection probabilities and its noise\n";
+              "chance less than once in a hundred;\n  check the telescope, "
+              "its detection probabilities and its noise\n";
   }
   if (run.naive.valid) {
     const naive_fit &n = run.naive;
+    const double half = (n.exponent_range.high - n.exponent_range.low) / 2;
     report += "\nthe naive fit of R0 cos^N(tilt) to the rates, as if the "
               "telescope were infinitely\nnarrow: N = " +
-              to_error(n.exponent, (n.exponent_range.high - n.exponent_range.low) / 2) +
-              ", 68% interval [" +
-              to_error(n.exponent_range.low,
-                       (n.exponent_range.high - n.exponent_range.low) / 2) +
-              ", " +
-              to_error(n.exponent_range.high,
-                       (n.exponent_range.high - n.exponent_range.low) / 2) +
-              "]";
+              to_error(n.exponent, half) + ", 68% interval [" +
+              to_error(n.exponent_range.low, half) + ", " +
+              to_error(n.exponent_range.high, half) + "]";
     if (!r.exponent_fixed) {
       const double off = n.exponent - r.exponent;
       const double error = off > 0 ? r.exponent_range.high - r.exponent
@@ -268,16 +263,17 @@ std::string fit_report(const fit_run &run) {
   for (std::size_t i = 0; i < p.settings.size(); ++i) {
     const setting &s = p.settings[i];
     char row[256];
-    std::snprintf(row, sizeof row,
-                  "%6.4g %8.4g %9.4g  %-8.8s %8.0f %8.4g %10.4g %10.4g %10s\n",
-                  s.tilt_deg, s.tilt_azimuth_deg, s.distance_cm,
-                  s.require_text.c_str(), s.coincidences, s.live_time_s,
-                  s.coincidences / s.live_time_s * seconds_per_minute,
-                  model_hz(p, i, r.flux, r.exponent) * seconds_per_minute,
-                  run.naive.valid ? formatted("%.4g", naive_hz(run.naive, s) *
-                                                          seconds_per_minute)
-                                        .c_str()
-                                  : "");
+    std::snprintf(
+        row, sizeof row,
+        "%6.4g %8.4g %9.4g  %-8.8s %8.0f %8.4g %10.4g %10.4g %10s\n",
+        s.tilt_deg, s.tilt_azimuth_deg, s.distance_cm, s.require_text.c_str(),
+        s.coincidences, s.live_time_s,
+        s.coincidences / s.live_time_s * seconds_per_minute,
+        model_hz(p, i, r.flux, r.exponent) * seconds_per_minute,
+        run.naive.valid
+            ? formatted("%.4g", naive_hz(run.naive, s) * seconds_per_minute)
+                  .c_str()
+            : "");
     report += row;
   }
   return report;
