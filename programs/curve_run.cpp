@@ -345,7 +345,14 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
       if (!integral) {
         double low = 0.0, high = 0.0;
         efficiency_interval(coincidences, a.muons, low, high);
-        row += formatted("%.6g", low) + "," + formatted("%.6g", high);
+        // Decimals enough to show the interval's width to three digits:
+        // all ten million muons counted give 0.999999886, not 1.
+        const int decimals = std::clamp(
+            2 - static_cast<int>(std::floor(std::log10(high - low))), 0, 15);
+        char ends[96];
+        std::snprintf(ends, sizeof ends, "%.*f,%.*f", decimals, low, decimals,
+                      high);
+        row += ends;
       } else {
         row += ",";
       }
