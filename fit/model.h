@@ -30,7 +30,7 @@ struct counters {
 
 enum class model_method { integral, monte_carlo };
 
-constexpr int model_points = 32;            // Chebyshev points of N
+constexpr int model_points = 24;            // Chebyshev points of N
 constexpr double model_exponent_max = 10.0; // N runs over [0, this]
 
 // One setting's rates at the Chebyshev points: per set of layers (bit i for
