@@ -227,8 +227,8 @@ std::string fit_report(const fit_run &run) {
     report += "correlation of " + std::string(p.intensity ? "I" : "J") +
               " and N: " + formatted("%.2f", r.correlation) + "\n";
   }
-  report += "intervals where -2 ln L rises by 1 over its least, the other "
-            "parameter fitted anew\n";
+  report += "intervals where -2 ln L rises by 1, the other parameter "
+            "fitted anew\n";
   report += "deviance " + formatted("%.3g", r.deviance) + " for " +
             std::to_string(r.degrees_of_freedom) + " degrees of freedom";
   report += r.degrees_of_freedom > 0 ? ", p = " + formatted("%.2g", r.p_value)
@@ -243,7 +243,7 @@ std::string fit_report(const fit_run &run) {
     const naive_fit &n = run.naive;
     const double half = (n.exponent_range.high - n.exponent_range.low) / 2;
     report += "\nthe naive fit of R0 cos^N(tilt) to the rates, as if the "
-              "telescope were infinitely\nnarrow: N = " +
+              "telescope were\ninfinitely narrow: N = " +
               to_error(n.exponent, half) + ", 68% interval [" +
               to_error(n.exponent_range.low, half) + ", " +
               to_error(n.exponent_range.high, half) + "]";
@@ -258,14 +258,14 @@ std::string fit_report(const fit_run &run) {
     }
     report += "\n";
   }
-  report += "\n  tilt  azimuth  distance  require    counts   time/s   "
-            "rate/min  model/min  naive/min\n";
+  report += "\n tilt azimuth distance require   counts  time/s  rate/min "
+            "model/min naive/min\n";
   for (std::size_t i = 0; i < p.settings.size(); ++i) {
     const setting &s = p.settings[i];
     char row[256];
     std::snprintf(
         row, sizeof row,
-        "%6.4g %8.4g %9.4g  %-8.8s %8.0f %8.4g %10.4g %10.4g %10s\n",
+        "%5.4g %7.4g %8.4g %-7.7s %8.0f %7.4g %9.4g %9.4g %9s\n",
         s.tilt_deg, s.tilt_azimuth_deg, s.distance_cm, s.require_text.c_str(),
         s.coincidences, s.live_time_s,
         s.coincidences / s.live_time_s * seconds_per_minute,
