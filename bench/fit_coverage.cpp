@@ -50,8 +50,14 @@ int main(int argc, char **argv) {
     c.window_ns = NAN;
     fit_problem p{false, s.scope, c, {}, {}};
     for (const double tilt : {0.0, 15.0, 30.0, 45.0, 60.0, 75.0, 90.0}) {
-      p.settings.push_back({tilt, s.azimuth_deg, s.distance_cm, {3, 0}, "all",
-                            0, s.seconds * times, 0});
+      p.settings.push_back({tilt,
+                            s.azimuth_deg,
+                            s.distance_cm,
+                            {3, 0},
+                            "all",
+                            0,
+                            s.seconds * times,
+                            0});
     }
     for (std::size_t i = 0; i < p.settings.size(); ++i) {
       p.models.push_back(model_setting(p.scope, c, p.settings[i],
@@ -74,8 +80,8 @@ int main(int argc, char **argv) {
       }
       const auto start = std::chrono::steady_clock::now();
       const fit_result r = fit_sky(p, false, 0);
-      seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                               start)
+      seconds += std::chrono::duration<double>(
+                     std::chrono::steady_clock::now() - start)
                      .count();
       flux_in += r.flux_range.low <= flux && flux <= r.flux_range.high;
       exponent_in +=

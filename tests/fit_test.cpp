@@ -90,8 +90,7 @@ TEST(fit_sky, returns_the_inputs_from_counts_without_noise) {
       {"detection and accidentals", pair(5, 5, 0, 0, 0), noisy(),
        tilt_scan(3, 0, 1e8), model_method::integral, 1.0, 2.0, false, false},
       {"5x5x1 pair, Monte Carlo", pair(5, 5, 1, 0, 0), plain(),
-       tilt_scan(3, 0, 1e8), model_method::monte_carlo, 1.0, 2.0, false,
-       false},
+       tilt_scan(3, 0, 1e8), model_method::monte_carlo, 1.0, 2.0, false, false},
   };
   for (const exact_case &c : cases) {
     fit_problem p =
@@ -102,7 +101,8 @@ TEST(fit_sky, returns_the_inputs_from_counts_without_noise) {
     for (std::size_t i = 0; i < p.settings.size(); ++i) {
       setting &s = p.settings[i];
       double hz = model_hz(p, i, c.flux, c.exponent);
-      if (c.method == model_method::integral && std::isnan(c.counter.window_ns)) {
+      if (c.method == model_method::integral &&
+          std::isnan(c.counter.window_ns)) {
         hz = flux *
              exact_crossings(c.scope, s.distance_cm,
                              {s.tilt_deg, s.tilt_azimuth_deg}, c.exponent,
@@ -178,10 +178,12 @@ TEST(read_settings, takes_good_files_and_refuses_bad_fields) {
        "m.csv:1: the header names no column live_time_s"},
       {"unknown column", header.substr(0, header.size() - 1) + ",live\n",
        "m.csv:1: column 'live' is not one of"},
-      {"column twice", "tilt_deg,tilt_deg,distance_cm,coincidences,"
-                       "live_time_s\n",
+      {"column twice",
+       "tilt_deg,tilt_deg,distance_cm,coincidences,"
+       "live_time_s\n",
        "m.csv:1: column 'tilt_deg' is named twice"},
-      {"fields", header + "0,3,100\n", "m.csv:2: 3 fields where the header has 4"},
+      {"fields", header + "0,3,100\n",
+       "m.csv:2: 3 fields where the header has 4"},
       {"tilt beyond", header + "95,3,100,60\n",
        "m.csv:2: tilt_deg '95' is not a tilt from 0 to 90"},
       {"tilt a word", header + "flat,3,100,60\n", "m.csv:2: tilt_deg 'flat'"},
@@ -189,12 +191,14 @@ TEST(read_settings, takes_good_files_and_refuses_bad_fields) {
        "m.csv:2: distance_cm 'inf' is not a finite number"},
       {"count negative", header + "0,3,-1,60\n",
        "m.csv:2: coincidences '-1' is not a whole number of 0 or more"},
-      {"count not whole", header + "0,3,1.5,60\n", "m.csv:2: coincidences '1.5'"},
+      {"count not whole", header + "0,3,1.5,60\n",
+       "m.csv:2: coincidences '1.5'"},
       {"count in exponent notation", header + "0,3,1e3,60\n",
        "m.csv:2: coincidences '1e3'"},
       {"time 0", header + "0,3,10,0\n",
        "m.csv:2: live_time_s '0' is not a finite number of seconds above 0"},
-      {"time with a unit", header + "0,3,10,60s\n", "m.csv:2: live_time_s '60s'"},
+      {"time with a unit", header + "0,3,10,60s\n",
+       "m.csv:2: live_time_s '60s'"},
       {"bytes masked", header + "0,3\x1b[2J,10,60\n",
        "m.csv:2: distance_cm '3?[2J' is not"},
       {"requirement of a layer not there",
@@ -226,7 +230,8 @@ TEST(fit_naively, gives_back_a_pure_cos_n) {
   std::vector<setting> settings = tilt_scan(10, 0, 1e6);
   for (setting &s : settings) {
     s.coincidences = std::round(
-        1e6 * 0.5 * std::pow(std::cos(s.tilt_deg * 3.14159265358979 / 180), 1.7));
+        1e6 * 0.5 *
+        std::pow(std::cos(s.tilt_deg * 3.14159265358979 / 180), 1.7));
   }
   settings.pop_back(); // 90 degrees: nothing expected, nothing counted
   const naive_fit n = fit_naively(settings);

@@ -81,8 +81,8 @@ TEST(curve_pass, counts_what_separate_runs_count) {
 
 // Jumped k words from a seed, the generator must give the words that
 // stepping k times gives.
-void expect_jump_lands_where_stepping_lands(std::uint32_t seed,
-                                            const std::vector<std::uint64_t> &jumps) {
+void expect_jump_lands_where_stepping_lands(
+    std::uint32_t seed, const std::vector<std::uint64_t> &jumps) {
   additive_generator stepped = seeded_generator(seed);
   std::uint64_t at = 0;
   for (const std::uint64_t k : jumps) {

@@ -94,8 +94,7 @@ EMSCRIPTEN_KEEPALIVE double velmora_muons_done() {
 }
 
 EMSCRIPTEN_KEEPALIVE double velmora_muons_total() {
-  return static_cast<double>(run.plan.passes.size()) *
-         run.plan.arguments.muons;
+  return static_cast<double>(run.plan.passes.size()) * run.plan.arguments.muons;
 }
 
 // This worker's tallies: where they start in the module's memory, and how
@@ -131,8 +130,8 @@ EMSCRIPTEN_KEEPALIVE const char *velmora_fit_read() {
   argv.push_back(nullptr);
   fit_line = read_fit_command(static_cast<int>(words.size()), argv.data());
   words[0] = "velmora-curve";
-  answer = fit_line.problem.empty() ? ""
-                                    : fit_line.option + "\t" + fit_line.problem;
+  answer =
+      fit_line.problem.empty() ? "" : fit_line.option + "\t" + fit_line.problem;
   return answer.c_str();
 }
 
