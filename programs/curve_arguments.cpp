@@ -194,10 +194,9 @@ std::string read_law(const char *text, reading &r) {
 std::string read_muons(const char *text, reading &r) {
   unsigned long long muons = 0;
   if (!read_whole(text, INT32_MAX, muons) || muons < 1) {
-    return refusal("muon count", text,
-                   "is not a whole number from 1 to " +
-                       std::to_string(INT32_MAX),
-                   true);
+    return refusal(
+        "muon count", text,
+        "is not a whole number from 1 to " + std::to_string(INT32_MAX), true);
   }
   r.arguments.muons = static_cast<std::int32_t>(muons);
   return "";
@@ -448,10 +447,9 @@ std::string read_tilt_azimuth(const char *text, reading &r) {
 std::string read_seed(const char *text, reading &r) {
   unsigned long long seed = 0;
   if (!read_whole(text, UINT32_MAX, seed)) {
-    return refusal("seed", text,
-                   "is not a whole number from 0 to " +
-                       std::to_string(UINT32_MAX),
-                   true);
+    return refusal(
+        "seed", text,
+        "is not a whole number from 0 to " + std::to_string(UINT32_MAX), true);
   }
   r.arguments.seed = static_cast<std::uint32_t>(seed);
   return "";
@@ -460,10 +458,9 @@ std::string read_seed(const char *text, reading &r) {
 std::string read_threads(const char *text, reading &r) {
   unsigned long long threads = 0;
   if (!read_whole(text, threads_max, threads) || threads < 1) {
-    return refusal("thread count", text,
-                   "is not a whole number from 1 to " +
-                       std::to_string(threads_max),
-                   true);
+    return refusal(
+        "thread count", text,
+        "is not a whole number from 1 to " + std::to_string(threads_max), true);
   }
   r.arguments.threads = static_cast<unsigned>(threads);
   return "";

@@ -195,35 +195,37 @@ std::string fit_report(const fit_run &run) {
       const setting_model &m = p.models[i];
       fewest = std::min(fewest, m.muons);
       most = std::max(most, m.muons);
-      share = std::max(share, m.own_error * std::sqrt(std::max(
-                                                p.settings[i].coincidences, 1.0)));
+      share = std::max(
+          share,
+          m.own_error * std::sqrt(std::max(p.settings[i].coincidences, 1.0)));
     }
-    report += "model: the Monte Carlo, " + formatted("%.0f", fewest) +
-              (most > fewest ? " to " + formatted("%.0f", most) : "") +
-              " muons a setting, drawn at N = " +
-              formatted("%.3f", run.drawn_at) +
-              "\n  and weighted to each N; its error is at most " +
-              formatted("%.2g", share) + " of the data's at any setting\n";
+    report +=
+        "model: the Monte Carlo, " + formatted("%.0f", fewest) +
+        (most > fewest ? " to " + formatted("%.0f", most) : "") +
+        " muons a setting, drawn at N = " + formatted("%.3f", run.drawn_at) +
+        "\n  and weighted to each N; its error is at most " +
+        formatted("%.2g", share) + " of the data's at any setting\n";
   }
   report += "\n";
   if (p.intensity) {
     report += "intensity I, vertically = " +
               with_interval(sky.intensity, " m^-2 s^-1 sr^-1",
                             sky.intensity_range, r.flux_error);
-    report += "flux J through a horizontal surface = " +
-              formatted("%.4g", sky.flux) + " cm^-2 min^-1\n";
+    report +=
+        "flux J through a horizontal surface = " + formatted("%.4g", sky.flux) +
+        " cm^-2 min^-1\n";
   } else {
-    report += "flux J through a horizontal surface = " +
-              with_interval(sky.flux, " cm^-2 min^-1", sky.flux_range,
-                            r.flux_error);
+    report +=
+        "flux J through a horizontal surface = " +
+        with_interval(sky.flux, " cm^-2 min^-1", sky.flux_range, r.flux_error);
     report += "intensity I, vertically = " + formatted("%.4g", sky.intensity) +
               " m^-2 s^-1 sr^-1\n";
   }
   if (r.exponent_fixed) {
     report += "exponent N = " + shortest(r.exponent) + ", fixed\n";
   } else {
-    report += "exponent N = " + with_interval(r.exponent, "", r.exponent_range,
-                                               r.exponent_error);
+    report += "exponent N = " +
+              with_interval(r.exponent, "", r.exponent_range, r.exponent_error);
     report += "correlation of " + std::string(p.intensity ? "I" : "J") +
               " and N: " + formatted("%.2f", r.correlation) + "\n";
   }
@@ -263,17 +265,16 @@ std::string fit_report(const fit_run &run) {
   for (std::size_t i = 0; i < p.settings.size(); ++i) {
     const setting &s = p.settings[i];
     char row[256];
-    std::snprintf(
-        row, sizeof row,
-        "%6.4g %8.4g %9.4g  %-8.8s %8.0f %8.4g %10.4g %10.4g %10s\n",
-        s.tilt_deg, s.tilt_azimuth_deg, s.distance_cm, s.require_text.c_str(),
-        s.coincidences, s.live_time_s,
-        s.coincidences / s.live_time_s * seconds_per_minute,
-        model_hz(p, i, r.flux, r.exponent) * seconds_per_minute,
-        run.naive.valid
-            ? formatted("%.4g", naive_hz(run.naive, s) * seconds_per_minute)
-                  .c_str()
-            : "");
+    std::snprintf(row, sizeof row,
+                  "%6.4g %8.4g %9.4g  %-8.8s %8.0f %8.4g %10.4g %10.4g %10s\n",
+                  s.tilt_deg, s.tilt_azimuth_deg, s.distance_cm,
+                  s.require_text.c_str(), s.coincidences, s.live_time_s,
+                  s.coincidences / s.live_time_s * seconds_per_minute,
+                  model_hz(p, i, r.flux, r.exponent) * seconds_per_minute,
+                  run.naive.valid ? formatted("%.4g", naive_hz(run.naive, s) *
+                                                          seconds_per_minute)
+                                        .c_str()
+                                  : "");
     report += row;
   }
   return report;

@@ -247,12 +247,11 @@ void tally_pair_batch(const block_plan &p, const muon_track *tracks, int n) {
     const muon_track &t = tracks[i];
     // A track with no lateral move along an axis (or one too small to
     // divide by) gives no ends: every distance is looked at.
-    const bool ends = std::fabs(low[i]) < HUGE_VAL &&
-                      std::fabs(high[i]) < HUGE_VAL;
+    const bool ends =
+        std::fabs(low[i]) < HUGE_VAL && std::fabs(high[i]) < HUGE_VAL;
     add_run(
         p.index, ends ? low[i] : -HUGE_VAL, ends ? high[i] : HUGE_VAL,
-        [&](double d) { return lands_on_paddle(t, area, d) != 0; },
-        difference);
+        [&](double d) { return lands_on_paddle(t, area, d) != 0; }, difference);
   }
 }
 
