@@ -159,6 +159,7 @@ const refusal_case refusals[] = {
     {{"--layer", "5x5@1,2", "3"}, "layer '5x5@1,2' is not a layer", "layer"},
     {{"--layer", "0x5@2", "3"}, "layer '0x5@2' is not a layer", "layer"},
     {{"--layer", "5x5@deep", "3"}, "layer '5x5@deep' is not a layer", "layer"},
+    {{"--layer", "5x5@inf", "3"}, "layer '5x5@inf' is not a layer", "layer"},
     {{"--layer", "5x5@1,2,3,4", "3"}, "layer '5x5@1,2,3,4' is not", "layer"},
     {{"--layer", "5x5@1,2,east", "3"}, "layer '5x5@1,2,east' is not", "layer"},
     {{"--layer", "5x5x1@2", "--layer", "5x5@2.5", "9"},

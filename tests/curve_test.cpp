@@ -261,7 +261,7 @@ const command_case cases[] = {
      measured},
     // The report of the intensity gives the flux it implies beside it:
     // J = 2 pi I / (N + 2) = 2 pi 111.1 / 3.922 m^-2 s^-1.
-    {"fit_intensity", {fit, "--intensity"}, "",
+    {"fit_intensity", {fit, "--intensity", "--method", "integral"}, "",
      "velmora-fit: 3 settings from standard input; telescope 10x31|10x31@d:0:0\n"
      "model: the integral over directions, exact to about 1e-10\n\n"
      "intensity I, vertically = 111.1 m^-2 s^-1 sr^-1\n", 0, {}, measured,
@@ -287,11 +287,13 @@ const command_case cases[] = {
      "velmora-fit: 3 settings from standard input; telescope 10x31x1|10x31x1@d:0:0\n"
      "model: the Monte Carlo, 65536 to 327170 muons a setting, drawn at N = 3.9", 0, {},
      columns + "0,10,1761,6000\n30,10,117,600\n60,10,32,600\n"},
-    // One tilt: no naive fit of cos^N(tilt); and no degree of freedom.
-    {"fit_of_one_tilt", {fit, "--paddles", "5x5x1"}, "",
+    // One tilt: no naive fit of cos^N(tilt). With N fixed the Monte Carlo
+    // draws once, at N.
+    {"fit_of_one_tilt", {fit, "--paddles", "5x5x1", "--exponent", "2"}, "",
      "velmora-fit: 2 settings from standard input; telescope 5x5x1|5x5x1@d:0:0\n"
      "model: the Monte Carlo, 65536 muons a setting, drawn at N = 2.000\n", 0, {}, one_tilt,
-     {" degrees of freedom: no test of the fit\n\n  tilt  azimuth"}},
+     {"\nexponent N = 2, fixed\n", " for 1 degrees of freedom, p = 0.99\n\n  tilt  azimuth"}},
+    // Fitted, its N goes into the CSV; no degree of freedom is left.
     {"fit_of_one_tilt_csv", {fit, "--csv", "--paddles", "5x5x1"}, "",
      "tilt_deg,tilt_azimuth_deg,distance_cm,", 0, {}, one_tilt,
      {"\n0,0,3,all,130,600,13,1.1401754250991378,", ",0,,,,,,mc,5x5x1|5x5x1@d:0:0\n"}},
