@@ -405,6 +405,7 @@ TEST(fit_run, draws_again_three_times_at_most) {
   std::vector<std::string> words = {"velmora-fit", "--method", "mc",
                                     "--paddles", "10x31x1"};
   std::vector<char *> argv;
+  argv.reserve(words.size() + 1);
   for (std::string &word : words) {
     argv.push_back(word.data());
   }
