@@ -412,7 +412,7 @@ TEST(fit_run, draws_again_three_times_at_most) {
   argv.push_back(nullptr);
   const fit_command command =
       read_fit_command(static_cast<int>(words.size()), argv.data());
-  // What J = 0.1 and N = 4 give in ten minutes.
+  // About what J = 0.1 and N = 4 give in ten minutes.
   std::istringstream in("tilt_deg,distance_cm,coincidences,live_time_s\n"
                         "0,10,176,600\n30,10,117,600\n60,10,32,600\n");
   fit_run run;

@@ -260,7 +260,7 @@ const command_case cases[] = {
      "naive_exponent_high,method,telescope\n0,0,10,all,1490,600,149,", 0, {},
      measured},
     // The report of the intensity gives the flux it implies beside it:
-    // J = 2 pi I / (N + 2) = 2 pi 111.1 / 3.922 m^-2 s^-1.
+    // J = 2 pi I / (N + 2): 2 pi 111.1 / 3.922 m^-2 s^-1 is 1.068 cm^-2 min^-1.
     {"fit_intensity", {fit, "--intensity", "--method", "integral"}, "",
      "velmora-fit: 3 settings from standard input; telescope 10x31|10x31@d:0:0\n"
      "model: the integral over directions, exact to about 1e-10\n\n"
