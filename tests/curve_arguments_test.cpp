@@ -2,6 +2,7 @@
 // what each refuses, and the law they imply.
 #include "programs/curve_arguments.h"
 #include "programs/curve_run.h"
+#include "programs/fit_run.h"
 #include "programs/shortest_text.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <ostream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,8 +52,12 @@ const refusal_case refusals[] = {
     {{"--bottom", "nanx5", "5"}, "bottom paddle 'nanx5'", "bottom"},
     {{"--top", "10*31", "5"}, "top paddle '10*31'", "top"},
     {{"--top", "10X31", "5"}, "top paddle '10X31'", "top"},
+    {{"--paddles", "5x 5", "3"}, "paddle '5x 5' is not a width", "paddles"},
+    {{"--top", " 5x5", "--bottom", "5x5", "3"}, "top paddle ' 5x5'", "top"},
     {{"--offset", "3", "5"}, "offset '3' is not two numbers", "offset"},
     {{"--offset", "3,inf", "5"}, "offset '3,inf'", "offset"},
+    {{"--offset", "east,3", "5"}, "offset 'east,3' is not two", "offset"},
+    {{"--offset", "3,north", "5"}, "offset '3,north' is not two", "offset"},
     {{"--exponent", "-1", "5"},
      "exponent '-1' is not a number from 0 to 10",
      "exponent"},
@@ -107,6 +113,17 @@ const refusal_case refusals[] = {
     {{"--tilt", "0:90:1", "0:1200:1"},
      "91 tilts and 1201 distances give more than 100000 rows",
      "tilt"},
+    {{"--law", "cos_squared", "--require", "all,2", "0:50000:1"},
+     "1 tilt, 2 requirements and 50001 distances give more than 100000 rows",
+     "tilt"},
+    // Each tilt's passes keep a tally per pattern of the layers above the
+    // bottom and per distance: 7 x 128 x 5002 is beyond its 2^22 entries.
+    {{"--law", "cos_squared", "--layer", "1x1@1", "--layer", "1x1@2", "--layer",
+      "1x1@3", "--layer", "1x1@4", "--layer", "1x1@5", "--layer", "1x1@6",
+      "6:5005:1"},
+     "a telescope of 8 layers takes at most 4680 distances in all its laws "
+     "and tilts",
+     "tilt"},
     {{"--law", "isotropic", "--tilt", "10", "5"},
      "--law isotropic takes no --tilt, --exponent or thick upper paddle",
      "law"},
@@ -116,12 +133,16 @@ const refusal_case refusals[] = {
     {{"--til", "10", "5"},
      "option '--til' is ambiguous: --tilt, --tilt-azimuth",
      ""},
+    {{"--csv", "3"}, "option '--csv' is velmora-fit's, not this command's", ""},
     {{"--top"}, "option '--top' needs a value", ""},
     {{"--seed", "7"}, "no distances given", "distances"},
     // The telescope of layers, and what counts.
     {{"--top", "5x5", "3"}, "--top needs --bottom too; --paddles", "top"},
     {{"--bottom", "5x5", "3"}, "--bottom needs --top too", "bottom"},
     {{"--paddles", "5x5", "--top", "5x5", "--bottom", "5x5", "3"},
+     "--paddles gives both paddles",
+     "paddles"},
+    {{"--paddles", "5x5", "--bottom", "5x5", "3"},
      "--paddles gives both paddles",
      "paddles"},
     {{"--paddles", "5x5x-1", "3"}, "paddle '5x5x-1' is not a width", "paddles"},
@@ -136,6 +157,11 @@ const refusal_case refusals[] = {
     {{"--layer", "5x5", "3"}, "layer '5x5' is not a layer", "layer"},
     {{"--layer", "5x5@-1", "3"}, "layer '5x5@-1' is not a layer", "layer"},
     {{"--layer", "5x5@1,2", "3"}, "layer '5x5@1,2' is not a layer", "layer"},
+    {{"--layer", "0x5@2", "3"}, "layer '0x5@2' is not a layer", "layer"},
+    {{"--layer", "5x5@deep", "3"}, "layer '5x5@deep' is not a layer", "layer"},
+    {{"--layer", "5x5@inf", "3"}, "layer '5x5@inf' is not a layer", "layer"},
+    {{"--layer", "5x5@1,2,3,4", "3"}, "layer '5x5@1,2,3,4' is not", "layer"},
+    {{"--layer", "5x5@1,2,east", "3"}, "layer '5x5@1,2,east' is not", "layer"},
     {{"--layer", "5x5x1@2", "--layer", "5x5@2.5", "9"},
      "layer 3 at depth 2.5 would lie in layer 2, which reaches depth 3",
      "layer"},
@@ -166,6 +192,8 @@ const refusal_case refusals[] = {
     {{"--require", "1+1", "3"},
      "requirement '1+1' is not two or more different layer numbers",
      "require"},
+    {{"--require", "1+x", "3"}, "requirement '1+x' is not two", "require"},
+    {{"--require", "1+0", "3"}, "requirement '1+0' is not two", "require"},
     {{"--require", "", "3"}, "requirement '' is not all", "require"},
     {{"--detection", "0.9", "3"},
      "--detection gives 1 detection probabilities for 2 layers",
@@ -173,7 +201,14 @@ const refusal_case refusals[] = {
     {{"--detection", "0.9,1.1", "3"},
      "detection probability '1.1' in '0.9,1.1' is not a number from 0 to 1",
      "detection"},
+    {{"--detection", "1,1,1,1,1,1,1,1,1", "3"},
+     "detection probability '1,1,1,1,1,1,1,1,1' has more than 8 values",
+     "detection"},
     {{"--noise", "5,-1", "3"}, "noise rate '-1' in '5,-1'", "noise"},
+    {{"--noise", "5,loud", "3"},
+     "noise rate 'loud' in '5,loud' is not a finite number of 0 or more",
+     "noise"},
+    {{"--noise", "inf,5", "3"}, "noise rate 'inf' in 'inf,5'", "noise"},
     {{"--window", "1e10", "3"},
      "window '1e10' is not a number from 0 to",
      "window"},
@@ -181,6 +216,7 @@ const refusal_case refusals[] = {
      "precision '5' is not a relative precision",
      "precision"},
     {{"--precision", "0", "3"}, "precision '0'", "precision"},
+    {{"--precision", "high", "3"}, "precision 'high'", "precision"},
     {{"--flux", "2", "--intensity", "70", "3"},
      "--intensity and --flux both give the sky's flux",
      "intensity"},
@@ -190,8 +226,17 @@ const refusal_case refusals[] = {
     {{"--threads", "0", "3"},
      "thread count '0' is not a whole number from 1",
      "threads"},
+    {{"--threads", "many", "3"}, "thread count 'many'", "threads"},
     {{"--method", "exact", "3"},
      "method 'exact' is not mc or integral",
+     "method"},
+    // The exact integral's refusals, the distance named where it is the
+    // cause.
+    {{"--method", "integral", "--", "-1"},
+     "--method integral needs distances of 0 or more (distance -1)",
+     "method"},
+    {{"--method", "integral", "--layer", "10x31@2", "2"},
+     "--method integral needs the layers at different depths, or all at one",
      "method"},
 };
 
@@ -230,6 +275,7 @@ const accepted_case acceptances[] = {
      {1}},
     {{"--paddles", "5x5x1", "--layer", "5x5x1@0,1,-1", "1"}, {1}},
     {{"--detection", "0,1", "--noise", "0,1e6", "--window", "0", "3"}, {3}},
+    {{"--paddles", "5x5x1", "--min-path", "0.5", "3"}, {3}},
 };
 
 class accepts : public testing::TestWithParam<accepted_case> {};
@@ -342,6 +388,45 @@ TEST(curve_run, tells_the_share_done) {
   }
   EXPECT_GT(slices, 1);
   EXPECT_EQ(before, 1);
+
+  // The integral draws no muons: nothing is done until its rows are.
+  curve_run exact = start_curve_run(
+      read({"--method", "integral", "--law", "cos_squared", "5"}).arguments);
+  shares = {share_done(exact)};
+  while (run_slice(exact, csv)) {
+    shares.push_back(share_done(exact));
+  }
+  EXPECT_EQ(shares, std::vector<double>({0, 1}));
+}
+
+// The Monte Carlo draws its muons again where the fit lands far from where
+// it drew them, but three times at most: after that the fit is taken.
+TEST(fit_run, draws_again_three_times_at_most) {
+  std::vector<std::string> words = {"velmora-fit", "--method", "mc",
+                                    "--paddles", "10x31x1"};
+  std::vector<char *> argv;
+  argv.reserve(words.size() + 1);
+  for (std::string &word : words) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+  const fit_command command =
+      read_fit_command(static_cast<int>(words.size()), argv.data());
+  // About what J = 0.1 and N = 4 give in ten minutes.
+  std::istringstream in("tilt_deg,distance_cm,coincidences,live_time_s\n"
+                        "0,10,176,600\n30,10,117,600\n60,10,32,600\n");
+  fit_run run;
+  ASSERT_EQ(start_fit(command, in, "data", run), "");
+  for (std::size_t i = 0; i < run.problem.settings.size(); ++i) {
+    model_setting_of(run, i);
+  }
+  EXPECT_FALSE(fit_models(run));
+  EXPECT_EQ(run.drawn_at, run.result.exponent);
+  EXPECT_GT(run.drawn_at, 3.5);
+  run.drawn_at = 2.0; // where the models were drawn
+  run.redraws = 3;
+  EXPECT_TRUE(fit_models(run));
+  EXPECT_EQ(run.drawn_at, 2.0);
 }
 
 } // namespace

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -15,8 +17,12 @@ namespace {
 const std::string curve = VELMORA_CURVE_PATH;
 const std::string fit = VELMORA_FIT_PATH;
 // Three tilts of the programs' pair at 10 cm, counted for ten minutes.
-const std::string measured = "tilt_deg,distance_cm,coincidences,live_time_s\n"
-                             "0,10,1490,600\n45,10,1000,600\n90,10,150,600\n";
+const std::string columns = "tilt_deg,distance_cm,coincidences,live_time_s\n";
+const std::string measured =
+    columns + "0,10,1490,600\n45,10,1000,600\n90,10,150,600\n";
+// Two distances at one tilt through thick 5x5x1 paddles, what J = 1 and
+// N = 2 give in ten minutes.
+const std::string one_tilt = columns + "0,3,130,600\n0,10,32,600\n";
 constexpr int timeout_ms = 60000;
 
 const char header[] =
@@ -139,12 +145,17 @@ struct command_case {
   // Standard input. A row with input refuses data, in one line; one without
   // refuses its command line, in one line and a pointer to --help.
   std::string input{}; // NOLINT(readability-redundant-string-init)
+  // Pieces that standard output must hold besides its start, where what
+  // comes before them is no part of the check.
+  std::vector<std::string> out_has{};
 };
 
 const child_options full_device{nullptr, output_to::full_device};
 const child_options output_closed{nullptr, output_to::closed};
 // A locale that writes 5,5 for 5.5: no command may take it up.
 const child_options in_comma_locale{nullptr, output_to::pipe, "de_DE.UTF-8"};
+// The master side of a new pseudo-terminal: a terminal that never types.
+const child_options from_a_terminal{"/dev/ptmx"};
 
 const std::string velmora = VELMORA_PATH;
 const std::string velmorauni = VELMORAUNI_PATH;
@@ -211,6 +222,28 @@ const command_case cases[] = {
      std::string(header) +
          "cos_squared,10,,,0.4802037382,,148.8631588,0,,,all,148.8631588,,,310,310,,,,,,,"
          "1,0,10x31|10x31@d:0:0,1;1,0;0,0,,integral\n", 0},
+    // The exact share of isotropic tracks through the upper paddle that land
+    // on the lower one (two million muons count 0.1998 +- 0.0003), and no
+    // rate.
+    {"integral_of_the_isotropic_law",
+     {curve, "--method", "integral", "--law", "isotropic", "10"}, "",
+     std::string(header) +
+         "isotropic,10,,,0.1995156604,,,0,,,all,,,,,,,,,,,,,0,10x31|10x31@d:0:0,1;1,0;0,0,,integral\n", 0},
+    // Three aligned layers with 100 Hz of their own each: all three fire by
+    // chance 3 tau^2 R^3 = 7.5e-9 times a second in 50 ns.
+    {"accidentals_of_three_layers",
+     {curve, "--law", "cos_squared", "--paddles", "10x31", "--layer", "10x31@0", "--noise",
+      "100,100,100", "--window", "50", "--muons", "1000", "0"}, "",
+     std::string(header) +
+         "cos_squared,0,1000,1000,1.000000,0,310,0,0.99886,1.00000,all,310,4.5e-07,,6310,6310,6310,,,,,,"
+         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,1;1;1,100;100;100,0,50,mc\n", 0},
+    // An upper paddle that sees nothing: no rate, and no counting time.
+    {"counting_time_of_nothing",
+     {curve, "--law", "cos_squared", "--paddles", "10x31", "--layer", "10x31@0", "--detection",
+      "0,1,1", "--precision", "0.05", "--muons", "1000", "0"}, "",
+     std::string(header) +
+         "cos_squared,0,1000,1000,1.000000,0,310,0,0.99886,1.00000,all,0,,,0,310,310,,,,,,"
+         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,0;1;1,0;0;0,0,,mc\n", 0},
     // velmora-fit reads the counts as data and reports, or writes CSV.
     {"fit_help", {fit, "--help"}, "", "usage: velmora-fit [OPTION]... [FILE]\n", 0},
     {"fit_version", {fit, "--version"}, "", "velmora-fit " VELMORA_VERSION "\n", 0},
@@ -226,6 +259,52 @@ const command_case cases[] = {
      "naive_rate_per_minute,naive_exponent,naive_exponent_low,"
      "naive_exponent_high,method,telescope\n0,0,10,all,1490,600,149,", 0, {},
      measured},
+    // The report of the intensity gives the flux it implies beside it:
+    // J = 2 pi I / (N + 2): 2 pi 111.1 / 3.922 m^-2 s^-1 is 1.068 cm^-2 min^-1.
+    {"fit_intensity", {fit, "--intensity", "--method", "integral"}, "",
+     "velmora-fit: 3 settings from standard input; telescope 10x31|10x31@d:0:0\n"
+     "model: the integral over directions, exact to about 1e-10\n\n"
+     "intensity I, vertically = 111.1 m^-2 s^-1 sr^-1\n", 0, {}, measured,
+     {"\nflux J through a horizontal surface = 1.068 cm^-2 min^-1\n",
+      "\ncorrelation of I and N: "}},
+    // A fit at the top of the exponent's range: its interval ends there and
+    // its decimals follow the curvature; two settings leave no degree of
+    // freedom; the naive fit's N lies above.
+    {"fit_at_the_top_of_the_range", {fit}, "", "velmora-fit: 2 settings", 0, {},
+     columns + "0,10,300,600\n45,10,2,600\n",
+     {"\nexponent N = 10.0\n  68% interval [9.9, at least 10.0]; from the curvature +-1.4\n",
+      " for 0 degrees of freedom: no test of the fit\n",
+      "\n  4.46 above the fit's N, 0 times the fit's error\n"}},
+    // Rates that do not fall with the tilt: N at the bottom of its range,
+    // and a good fit, with no warning.
+    {"fit_at_the_bottom_of_the_range", {fit}, "", "velmora-fit: 3 settings", 0, {},
+     columns + "0,10,176,600\n10,10,176,600\n20,10,176,600\n",
+     {"\n  68% interval [at most 0.0", " for 1 degrees of freedom, p = 1\n\nthe naive fit"}},
+    // Thick paddles take the Monte Carlo. Drawn at N = 2 for data of N = 4,
+    // it draws again where the fit landed, and more muons for the setting
+    // with the most counts.
+    {"fit_monte_carlo", {fit, "--method", "mc", "--paddles", "10x31x1", "--threads", "2"}, "",
+     "velmora-fit: 3 settings from standard input; telescope 10x31x1|10x31x1@d:0:0\n"
+     "model: the Monte Carlo, 65536 to 327170 muons a setting, drawn at N = 3.9", 0, {},
+     columns + "0,10,1761,6000\n30,10,117,600\n60,10,32,600\n"},
+    // One tilt: no naive fit of cos^N(tilt). With N fixed the Monte Carlo
+    // draws once, at N.
+    {"fit_of_one_tilt", {fit, "--paddles", "5x5x1", "--exponent", "2"}, "",
+     "velmora-fit: 2 settings from standard input; telescope 5x5x1|5x5x1@d:0:0\n"
+     "model: the Monte Carlo, 65536 muons a setting, drawn at N = 2.000\n", 0, {}, one_tilt,
+     {"\nexponent N = 2, fixed\n", " for 1 degrees of freedom, p = 0.99\n\n tilt azimuth"}},
+    // Fitted, its N goes into the CSV; no degree of freedom is left.
+    {"fit_of_one_tilt_csv", {fit, "--csv", "--paddles", "5x5x1"}, "",
+     "tilt_deg,tilt_azimuth_deg,distance_cm,", 0, {}, one_tilt,
+     {"\n0,0,3,all,130,600,13,1.1401754250991378,", ",0,,,,,,mc,5x5x1|5x5x1@d:0:0\n"}},
+    {"fit_from_a_terminal", {fit}, "velmora-fit: give a FILE of measurements, or pipe them in",
+     "", 2, from_a_terminal},
+    // Given a FILE, standard input is left alone.
+    {"fit_reads_the_file_not_input", {fit, "/dev/null"},
+     "velmora-fit: /dev/null: no header and no settings", "", 2, {}, measured},
+    {"fit_two_requirements", {fit, "--require", "all,2"},
+     "velmora-fit: --require gives velmora-fit one requirement; a require column gives each "
+     "row its own", "", 2, {}, measured},
     // --tilt would otherwise be taken for the beginning of --tilt-azimuth.
     {"fit_curve_option", {fit, "--tilt", "5", "m.csv"},
      "velmora-fit: option '--tilt' is velmora-curve's, not this command's"},
@@ -339,6 +418,16 @@ TEST_P(commands, give_the_documented_result) {
         << c.options.locale << " is not installed";
     GTEST_SKIP() << c.options.locale << " is not installed";
   }
+  if (c.options.stdin_file != nullptr) {
+    const int fd = open(c.options.stdin_file, O_RDONLY | O_CLOEXEC);
+    const bool terminal = fd >= 0 && isatty(fd) != 0;
+    if (fd >= 0) {
+      close(fd);
+    }
+    if (!terminal) {
+      GTEST_SKIP() << c.options.stdin_file << " is not a terminal here";
+    }
+  }
   const child_result r = run_program(c.command, c.input, timeout_ms, c.options);
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, c.status) << r.err;
@@ -348,6 +437,9 @@ TEST_P(commands, give_the_documented_result) {
   }
   EXPECT_EQ(r.err.rfind(c.err_start, 0), 0U) << r.err;
   EXPECT_EQ(r.out.rfind(c.out, 0), 0U) << r.out;
+  for (const std::string &piece : c.out_has) {
+    EXPECT_NE(r.out.find(piece), std::string::npos) << piece << "\n" << r.out;
+  }
   if (c.status != 0) {
     EXPECT_EQ(r.out, "");
   }

@@ -3,6 +3,7 @@
 #include "simulation/additive_generator.h"
 #include "simulation/coincidences.h"
 #include "simulation/curve_pass.h"
+#include "simulation/quadrature.h"
 #include "simulation/telescope.h"
 
 #include <gtest/gtest.h>
@@ -133,7 +134,8 @@ struct edge_case {
 
 // Guards against an edge test that is off at a boundary: a vertical track
 // landing on a lower edge or corner counts, one on an upper edge does not,
-// nor one a hair outside.
+// nor one a hair outside; and with no lateral move, it is over a box's
+// footprint at every depth or at none, by the same edges.
 TEST(lands_on_paddle, takes_lower_edges_and_leaves_upper_ones) {
   const double below = -std::numeric_limits<double>::denorm_min();
   const edge_case cases[] = {
@@ -148,6 +150,10 @@ TEST(lands_on_paddle, takes_lower_edges_and_leaves_upper_ones) {
     EXPECT_EQ(lands_on_paddle(vertical, area_of(paddle_pair.layers[1]), 10.0),
               c.counts)
         << "(" << c.x << ", " << c.y << ")";
+    const depth_span over = footprint_span(vertical, slopes_of(vertical, 0.0),
+                                           paddle_pair.layers[1]);
+    EXPECT_EQ(over.low == -HUGE_VAL && over.high == HUGE_VAL, c.counts == 1);
+    EXPECT_EQ(over.low > over.high, c.counts == 0);
   }
 }
 
@@ -204,6 +210,14 @@ TEST(acceptance, quadrature_matches_the_closed_form) {
                 cos_squared_closed_form(d), 2e-5)
         << "distance " << d;
   }
+}
+
+// The rule takes an inverse square root at an end in its stride; an
+// interval of no width is 0, without a look at its singular end.
+TEST(tanh_sinh, takes_a_singular_end) {
+  const auto f = [](double x) { return 1 / std::sqrt(x); };
+  EXPECT_NEAR(tanh_sinh(f, 0.0, 4.0), 4.0, 1e-12);
+  EXPECT_EQ(tanh_sinh(f, 0.0, 0.0), 0.0);
 }
 
 struct physics_case {

@@ -503,6 +503,18 @@ TEST(curve_pass, searching_counts_what_each_distance_counts) {
       }
     }
   }
+  // A least path longer than the bottom is thick: a steep track cannot
+  // count there at any distance, and the search passes it by.
+  const telescope steep =
+      stack({slab(5, 5, 1, 0, 0, -1), slab(5, 5, 0.5, 0, 0, 0)}, 0.8);
+  const std::vector<double> distances = {0, 1, 2, 3, 5, 8, 13, 21};
+  const auto curve =
+      run_pass(steep, zenith_law::cos_squared, 2, {0, 0}, 0, distances, muons);
+  for (std::size_t k = 0; k < distances.size(); ++k) {
+    EXPECT_EQ(curve[k], run_pass(steep, zenith_law::cos_squared, 2, {0, 0}, 0,
+                                 {distances[k]}, muons)[0])
+        << "distance " << distances[k];
+  }
 }
 
 } // namespace
