@@ -780,9 +780,10 @@ std::string assemble(reading &r, const bool (&given)[option_count],
       if (!problem.empty()) {
         // Its untested branches only clean up after an allocation that throws.
         // GCOVR_EXCL_BR_START
-        return problem + (problem.find("distance") != problem.npos
-                              ? " (distance " + shortest(d) + ")"
-                              : "");
+        // Thick layers are refused at any distance; the rest at this one.
+        return problem + (problem.find("thin layers") != problem.npos
+                              ? ""
+                              : " (distance " + shortest(d) + ")");
       } // GCOVR_EXCL_BR_STOP
     }
   }

@@ -95,7 +95,10 @@ std::string to_error(double value, double error) {
 // curvature +-e", an end that reached its parameter's range marked.
 std::string with_interval(double value, const char *unit, const interval &i,
                           double curvature) {
-  const double error = std::min(value - i.low, i.high - value);
+  // The side that did not stop at the parameter's range tells the error.
+  const double error = i.low_at_limit    ? i.high - value
+                       : i.high_at_limit ? value - i.low
+                                         : std::min(value - i.low, i.high - value);
   const double shown_to = error > 0.0 ? error : curvature;
   // Its untested branches only clean up after an allocation that throws.
   // GCOVR_EXCL_BR_START
@@ -269,8 +272,15 @@ std::string fit_report(const fit_run &run) {
               to_error(n.exponent_range.high, half) + "]";
     if (!r.exponent_fixed) {
       const double off = n.exponent - r.exponent;
-      const double error = off > 0 ? r.exponent_range.high - r.exponent
-                                   : r.exponent - r.exponent_range.low;
+      // The fit's error on the naive fit's side, or the curvature's where
+      // that side stopped at N's range.
+      const bool above = off > 0;
+      const bool stopped = above ? r.exponent_range.high_at_limit
+                                 : r.exponent_range.low_at_limit;
+      const double error =
+          stopped ? r.exponent_error
+                  : above ? r.exponent_range.high - r.exponent
+                          : r.exponent - r.exponent_range.low;
       report += ";\n  " + formatted("%.3g", std::fabs(off)) +
                 (off > 0 ? " above" : " below") + " the fit's N, " +
                 formatted("%.2g", error > 0 ? std::fabs(off) / error : 0.0) +

@@ -272,9 +272,9 @@ const command_case cases[] = {
     // freedom; the naive fit's N lies above.
     {"fit_at_the_top_of_the_range", {fit}, "", "velmora-fit: 2 settings", 0, {},
      columns + "0,10,300,600\n45,10,2,600\n",
-     {"\nexponent N = 10.0\n  68% interval [9.9, at least 10.0]; from the curvature +-1.4\n",
+     {"\nexponent N = 10.00\n  68% interval [9.85, at least 10.00]; from the curvature +-1.4\n",
       " for 0 degrees of freedom: no test of the fit\n",
-      "\n  4.46 above the fit's N, 0 times the fit's error\n"}},
+      "\n  4.46 above the fit's N, 3.2 times the fit's error\n"}},
     // Rates that do not fall with the tilt: N at the bottom of its range,
     // and a good fit, with no warning.
     {"fit_at_the_bottom_of_the_range", {fit}, "", "velmora-fit: 3 settings", 0, {},
