@@ -275,6 +275,12 @@ const command_case cases[] = {
      {"\nexponent N = 10.00\n  68% interval [9.85, at least 10.00]; from the curvature +-1.4\n",
       " for 0 degrees of freedom: no test of the fit\n",
       "\n  4.46 above the fit's N, 3.2 times the fit's error\n"}},
+    // Three counts a setting: the flux's interval still has two ends, found
+    // in log J, short of 0, where -ln L has no bound.
+    {"fit_of_sparse_counts", {fit}, "", "velmora-fit: 2 settings", 0, {},
+     columns + "0,10,3,600\n30,10,3,600\n",
+     {"= 0.0030 cm^-2 min^-1\n  68% interval [0.0014, 0.0043]; from the "
+      "curvature +-0.0036\n"}},
     // Rates that do not fall with the tilt: N at the bottom of its range,
     // and a good fit, with no warning.
     {"fit_at_the_bottom_of_the_range", {fit}, "", "velmora-fit: 3 settings", 0, {},
