@@ -163,8 +163,8 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
   // Searched in log J: the flux cannot reach 0 where counts were seen, and
   // -ln L grows without bound on the way there.
   const interval log_range = profile_interval(
-      [&](double log_flux) { return flux_profile(std::exp(log_flux)); },
-      least, std::log(j), r.flux_error / j, -700.0, 700.0);
+      [&](double log_flux) { return flux_profile(std::exp(log_flux)); }, least,
+      std::log(j), r.flux_error / j, -700.0, 700.0);
   r.flux_range = {std::exp(log_range.low), std::exp(log_range.high),
                   log_range.low_at_limit, log_range.high_at_limit};
   // The deviance against a model that gives every setting its own count.

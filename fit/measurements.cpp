@@ -1,4 +1,5 @@
 #include "fit/measurements.h"
+#include "fit/fields.h"
 
 #include <cctype>
 #include <cerrno>
@@ -23,17 +24,6 @@ std::string shown(const std::string &text) {
   return "'" + out + (text.size() > quoted_max ? "...'" : "'");
 }
 
-std::vector<std::string> split(const std::string &text, char separator) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find(separator, start)) != text.npos;
-       start = end + 1) {
-    pieces.push_back(text.substr(start, end - start));
-  }
-  pieces.push_back(text.substr(start));
-  return pieces;
-}
-
 // A number as the commands read numbers: whatever "%lf" converts, as long
 // as it converts the whole field.
 bool read_number(const std::string &text, double &value) {
@@ -41,15 +31,6 @@ bool read_number(const std::string &text, double &value) {
   return std::sscanf(text.c_str(), "%lf%n", &value, &used) == 1 &&
          static_cast<std::size_t>(used) == text.size() &&
          std::isspace(static_cast<unsigned char>(text[0])) == 0;
-}
-
-bool read_whole(const std::string &text, unsigned long long largest,
-                unsigned long long &value) {
-  errno = 0;
-  char *end = nullptr;
-  value = std::strtoull(text.c_str(), &end, 10);
-  return !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) &&
-         *end == '\0' && errno != ERANGE && value <= largest;
 }
 
 enum column {

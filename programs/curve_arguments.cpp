@@ -1,4 +1,6 @@
 #include "programs/curve_arguments.h"
+#include "fit/fields.h"
+#include "fit/measurements.h"
 #include "integral/exact_rates.h"
 #include "programs/shortest_text.h"
 #include "simulation/sky.h"
@@ -30,11 +32,6 @@ constexpr unsigned threads_max = 256;
 // A window of this many nanoseconds is no coincidence window any more.
 constexpr double window_max_ns = 1e9;
 
-std::string shortest(double value) {
-  char text[32];
-  return {text, shortest_text(value, text)};
-}
-
 std::string quoted(const std::string &text) {
   return "'" + text + "'";
 }
@@ -44,27 +41,6 @@ std::string quoted(const std::string &text) {
 bool read_number(const char *text, double &value) {
   int used = 0;
   return std::sscanf(text, "%lf%n", &value, &used) == 1 && text[used] == '\0';
-}
-
-// A whole number from 0 to `largest`, in decimal digits only.
-bool read_whole(const char *text, unsigned long long largest,
-                unsigned long long &value) {
-  errno = 0;
-  char *end = nullptr;
-  value = std::strtoull(text, &end, 10);
-  return std::isdigit(static_cast<unsigned char>(text[0])) && *end == '\0' &&
-         errno != ERANGE && value <= largest;
-}
-
-std::vector<std::string> split(const std::string &text, char separator) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find(separator, start)) != text.npos;
-       start = end + 1) {
-    pieces.push_back(text.substr(start, end - start));
-  }
-  pieces.push_back(text.substr(start));
-  return pieces;
 }
 
 // "<what> '<text>' <is not ...>", with a word on the comma when the text
@@ -389,29 +365,11 @@ std::string read_precision(const char *text, reading &r) {
 // against the number of layers once the telescope is known.
 std::string add_requirement(const std::string &text, reading &r) {
   curve_requirement q{{0, 0}, text};
-  unsigned long long number = 0;
-  if (text == "all") {
-    q.rule.needed = ~std::uint32_t{0};
-  } else if (text.find('+') == text.npos) {
-    if (!read_whole(text.c_str(), layers_max, number) || number < 2) {
-      return "requirement " + quoted(text) +
-             " is not all, a number of layers from 2 to " +
-             std::to_string(layers_max) + ", or layers joined by +, as 1+3";
-    }
-    q.rule.at_least = static_cast<int>(number);
-  } else {
-    for (const std::string &part : split(text, '+')) {
-      if (!read_whole(part.c_str(), layers_max, number) || number < 1 ||
-          (q.rule.needed & (1U << (number - 1))) != 0) {
-        return "requirement " + quoted(text) +
-               " is not two or more different layer numbers joined by +, "
-               "as 1+3";
-      }
-      q.rule.needed |= 1U << (number - 1);
-    }
+  std::string problem = read_requirement(text, layers_max, q.rule);
+  if (problem.empty()) {
+    r.arguments.requirements.push_back(q);
   }
-  r.arguments.requirements.push_back(q);
-  return "";
+  return problem;
 }
 
 std::string read_require(const char *text, reading &r) {

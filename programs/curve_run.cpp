@@ -23,19 +23,6 @@ namespace {
 
 constexpr double seconds_per_minute = 60.0;
 
-// The shortest text that reads back as the same double: the value that was
-// simulated, and what to type into velmora to see the same count.
-std::string shortest(double value) {
-  char text[32];
-  return {text, shortest_text(value, text)};
-}
-
-std::string formatted(const char *format, double value) {
-  char text[48];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 std::string law_name(zenith_law law, double exponent) {
   if (law == zenith_law::isotropic) {
     return "isotropic";

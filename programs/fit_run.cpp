@@ -27,17 +27,6 @@ constexpr int redraws_max = 3;
 // A fit this unlikely is called poor.
 constexpr double poor_p_value = 0.01;
 
-std::string shortest(double value) {
-  char text[32];
-  return {text, shortest_text(value, text)};
-}
-
-std::string formatted(const char *format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 // The vertical intensity in m^-2 s^-1 sr^-1 of a flux J in cm^-2 min^-1.
 double intensity_of(double flux, double exponent) {
   return flux / flux_of_intensity(1.0, exponent);
@@ -96,9 +85,10 @@ std::string to_error(double value, double error) {
 std::string with_interval(double value, const char *unit, const interval &i,
                           double curvature) {
   // The side that did not stop at the parameter's range tells the error.
-  const double error = i.low_at_limit    ? i.high - value
-                       : i.high_at_limit ? value - i.low
-                                         : std::min(value - i.low, i.high - value);
+  const double error = i.low_at_limit ? i.high - value
+                       : i.high_at_limit
+                           ? value - i.low
+                           : std::min(value - i.low, i.high - value);
   const double shown_to = error > 0.0 ? error : curvature;
   // Its untested branches only clean up after an allocation that throws.
   // GCOVR_EXCL_BR_START
@@ -277,10 +267,9 @@ std::string fit_report(const fit_run &run) {
       const bool above = off > 0;
       const bool stopped = above ? r.exponent_range.high_at_limit
                                  : r.exponent_range.low_at_limit;
-      const double error =
-          stopped ? r.exponent_error
-                  : above ? r.exponent_range.high - r.exponent
-                          : r.exponent - r.exponent_range.low;
+      const double error = stopped ? r.exponent_error
+                           : above ? r.exponent_range.high - r.exponent
+                                   : r.exponent - r.exponent_range.low;
       report += ";\n  " + formatted("%.3g", std::fabs(off)) +
                 (off > 0 ? " above" : " below") + " the fit's N, " +
                 formatted("%.2g", error > 0 ? std::fabs(off) / error : 0.0) +

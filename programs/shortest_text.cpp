@@ -69,3 +69,14 @@ std::size_t shortest_text(double value, char (&text)[32]) {
   text[chosen] = '\0';
   return chosen;
 }
+
+std::string shortest(double value) {
+  char text[32];
+  return {text, shortest_text(value, text)};
+}
+
+std::string formatted(const char *format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}

@@ -1,6 +1,6 @@
 // End-to-end tests of the commands: the curve's rows against the programs
 // themselves, and what each command line writes, refuses and reports.
-#include "child_process.h"
+#include "command_table.h"
 
 #include <gtest/gtest.h>
 
@@ -133,23 +133,6 @@ TEST(curve, counts_do_not_depend_on_threads) {
   }
 }
 
-struct command_case {
-  const char *name;
-  std::vector<std::string> command; // program, then arguments
-  std::string err_start;            // how standard error begins
-  // How standard output begins; nothing may follow a failure. The initialiser
-  // lets refusals leave it out without clang's missing-field warning.
-  std::string out{}; // NOLINT(readability-redundant-string-init)
-  int status = 2;    // a refusal unless the row says otherwise
-  child_options options = {};
-  // Standard input. A row with input refuses data, in one line; one without
-  // refuses its command line, in one line and a pointer to --help.
-  std::string input{}; // NOLINT(readability-redundant-string-init)
-  // Pieces that standard output must hold besides its start, where what
-  // comes before them is no part of the check.
-  std::vector<std::string> out_has{};
-};
-
 const child_options full_device{nullptr, output_to::full_device};
 const child_options output_closed{nullptr, output_to::closed};
 // A locale that writes 5,5 for 5.5: no command may take it up.
@@ -159,10 +142,6 @@ const child_options from_a_terminal{"/dev/ptmx"};
 
 const std::string velmora = VELMORA_PATH;
 const std::string velmorauni = VELMORAUNI_PATH;
-
-void PrintTo(const command_case &c, std::ostream *os) {
-  *os << c.name;
-}
 
 // clang-format off
 const command_case cases[] = {
@@ -417,48 +396,7 @@ const command_case cases[] = {
 class commands : public testing::TestWithParam<command_case> {};
 
 TEST_P(commands, give_the_documented_result) {
-  const command_case &c = GetParam();
-  if (!locale_installed(c.options.locale)) {
-    // CI installs it and sets VELMORA_REQUIRE_LOCALES: no skipping there.
-    ASSERT_EQ(std::getenv("VELMORA_REQUIRE_LOCALES"), nullptr)
-        << c.options.locale << " is not installed";
-    GTEST_SKIP() << c.options.locale << " is not installed";
-  }
-  if (c.options.stdin_file != nullptr) {
-    const int fd = open(c.options.stdin_file, O_RDONLY | O_CLOEXEC);
-    const bool terminal = fd >= 0 && isatty(fd) != 0;
-    if (fd >= 0) {
-      close(fd);
-    }
-    if (!terminal) {
-      GTEST_SKIP() << c.options.stdin_file << " is not a terminal here";
-    }
-  }
-  const child_result r = run_program(c.command, c.input, timeout_ms, c.options);
-  ASSERT_FALSE(r.timed_out);
-  EXPECT_EQ(r.status, c.status) << r.err;
-  // A good run writes nothing else on standard error, progress included.
-  if (c.status == 0) {
-    EXPECT_EQ(r.err, c.err_start);
-  }
-  EXPECT_EQ(r.err.rfind(c.err_start, 0), 0U) << r.err;
-  EXPECT_EQ(r.out.rfind(c.out, 0), 0U) << r.out;
-  for (const std::string &piece : c.out_has) {
-    EXPECT_NE(r.out.find(piece), std::string::npos) << piece << "\n" << r.out;
-  }
-  if (c.status != 0) {
-    EXPECT_EQ(r.out, "");
-  }
-  if (c.status == 2 && !c.input.empty()) {
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
-  } else if (c.status == 2) {
-    // One line naming the bad text, then where to find help.
-    const std::string name = c.command[0].substr(c.command[0].rfind('/') + 1);
-    const std::string pointer =
-        "\nTry '" + name + " --help' for more information.\n";
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - pointer.size()) << r.err;
-    EXPECT_EQ(r.err.substr(r.err.find('\n')), pointer) << r.err;
-  }
+  check_command(GetParam(), timeout_ms);
 }
 
 INSTANTIATE_TEST_SUITE_P(table, commands, testing::ValuesIn(cases),

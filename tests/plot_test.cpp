@@ -1,6 +1,6 @@
 // End-to-end tests of velmora-plot: what each command line and CSV draws,
 // refuses and reports, hostile text included.
-#include "child_process.h"
+#include "command_table.h"
 
 #include <gtest/gtest.h>
 
@@ -98,27 +98,6 @@ const std::string fit_csv =
 // A fit of its own, field by field, for one row at 3 cm.
 std::string fit_of(const std::string &fit) {
   return fit_header + "0,0,3,all,129,600,12.9,1.14,12.93,," + fit + "\n";
-}
-
-struct command_case {
-  const char *name;
-  std::vector<std::string> command; // the script, then arguments
-  // How standard error begins, every line of a refusal but the last's end.
-  std::string err_start;
-  // How standard output begins; nothing may follow a failure. The
-  // initialisers let rows leave these out without clang's missing-field
-  // warning.
-  std::string out{}; // NOLINT(readability-redundant-string-init)
-  int status = 2;    // a refusal unless the row says otherwise
-  child_options options = {};
-  // Standard input. A row with input refuses data, in one line; one without
-  // refuses its command line, and ends with a pointer to --help.
-  std::string input{};   // NOLINT(readability-redundant-string-init)
-  std::string out_has{}; // NOLINT(readability-redundant-string-init)
-};
-
-void PrintTo(const command_case &c, std::ostream *os) {
-  *os << c.name;
 }
 
 const child_options full_device{nullptr, output_to::full_device};
@@ -281,43 +260,7 @@ protected:
 };
 
 TEST_P(commands, give_the_documented_result) {
-  const command_case &c = GetParam();
-  if (c.options.stdin_file != nullptr) {
-    const int fd = open(c.options.stdin_file, O_RDONLY | O_CLOEXEC);
-    const bool terminal = fd >= 0 && isatty(fd) != 0;
-    if (fd >= 0) {
-      close(fd);
-    }
-    if (!terminal) {
-      GTEST_SKIP() << c.options.stdin_file << " is not a terminal here";
-    }
-  }
-  const child_result r = run_program(c.command, c.input, timeout_ms, c.options);
-  ASSERT_FALSE(r.timed_out);
-  EXPECT_EQ(r.status, c.status) << r.err;
-  // A good run writes nothing else on standard error.
-  if (c.status == 0) {
-    EXPECT_EQ(r.err, c.err_start);
-  }
-  EXPECT_EQ(r.err.rfind(c.err_start, 0), 0U) << r.err;
-  EXPECT_EQ(r.out.rfind(c.out, 0), 0U) << r.out;
-  EXPECT_NE(r.out.find(c.out_has), std::string::npos) << r.out;
-  if (c.status != 0) {
-    EXPECT_EQ(r.out, "");
-  }
-  if (c.status == 2 && !c.input.empty()) {
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
-  } else if (c.status == 2) {
-    // As many lines as the row spells out, then where to find help.
-    const std::string pointer =
-        "\nTry 'velmora-plot --help' for more information.\n";
-    ASSERT_GE(r.err.size(), pointer.size()) << r.err;
-    const std::string before = r.err.substr(0, r.err.size() - pointer.size());
-    EXPECT_EQ(std::count(before.begin(), before.end(), '\n'),
-              std::count(c.err_start.begin(), c.err_start.end(), '\n'))
-        << r.err;
-    EXPECT_EQ(r.err.substr(before.size()), pointer) << r.err;
-  }
+  check_command(GetParam(), timeout_ms);
 }
 
 INSTANTIATE_TEST_SUITE_P(table, commands, testing::ValuesIn(cases),
