@@ -821,7 +821,7 @@ std::string assemble(reading &r, const bool (&given)[option_count],
            std::to_string(
                tally_entries_max /
                    (static_cast<std::size_t>(bottom_of(scope)) * patterns) -
-               1) +
+               2) +
            " distances in all its laws and tilts";
   }
   option = "";
