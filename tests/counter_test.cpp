@@ -101,16 +101,35 @@ TEST(accidental_rate, matches_a_toy_counter) {
   // Each toy lasts for a thousand chance coincidences or more.
   const accidental_case cases[] = {
       {"two layers, 2 tau R1 R2", {3, 0}, {0, 2000, 3000, 0}, 1e-6, 100},
-      {"three layers, noise alone", {7, 0}, {0, 2e4, 2e4, 0, 2e4, 0, 0, 0},
-       5e-7, 200},
+      {"three layers, noise alone",
+       {7, 0},
+       {0, 2e4, 2e4, 0, 2e4, 0, 0, 0},
+       5e-7,
+       200},
       // A true pair and a noise signal in the third layer, beside three
       // lone noise signals and genuine triples.
-      {"three layers, a true pair", {7, 0}, {0, 1e4, 1e4, 300, 1e4, 0, 0, 50},
-       1e-6, 120},
-      {"two of three beside true pairs", {0, 2},
-       {0, 4000, 5000, 2000, 6000, 0, 0, 10}, 1e-6, 20},
-      {"1+3 beside pairs of 1 and 2, 2 and 3", {5, 0},
-       {0, 5000, 3000, 200, 4000, 0, 100, 0}, 1e-6, 30},
+      {"three layers, a true pair",
+       {7, 0},
+       {0, 1e4, 1e4, 300, 1e4, 0, 0, 50},
+       1e-6,
+       120},
+      {"two of three beside true pairs",
+       {0, 2},
+       {0, 4000, 5000, 2000, 6000, 0, 0, 10},
+       1e-6,
+       20},
+      {"1+3 beside pairs of 1 and 2, 2 and 3",
+       {5, 0},
+       {0, 5000, 3000, 200, 4000, 0, 100, 0},
+       1e-6,
+       30},
+      // As many pairs as lone signals: a set with a layer to spare, 1+2+3,
+      // would count each of their chance coincidences a second time.
+      {"1+3 beside many pairs",
+       {5, 0},
+       {0, 5000, 3000, 2000, 4000, 0, 2000, 0},
+       1e-6,
+       12},
   };
   for (const accidental_case &c : cases) {
     const double expected =

@@ -90,8 +90,7 @@ TEST(fit_sky, returns_the_inputs_from_counts_without_noise) {
       {"detection and accidentals", pair(5, 5, 0, 0, 0), noisy(),
        tilt_scan(3, 0, 1e8), model_method::integral, 1.0, 2.0, false, false},
       {"5x5x1 pair, Monte Carlo", pair(5, 5, 1, 0, 0), plain(),
-       tilt_scan(3, 0, 1e8), model_method::monte_carlo, 1.0, 2.0, false,
-       false},
+       tilt_scan(3, 0, 1e8), model_method::monte_carlo, 1.0, 2.0, false, false},
   };
   for (const exact_case &c : cases) {
     fit_problem p =
@@ -102,7 +101,8 @@ TEST(fit_sky, returns_the_inputs_from_counts_without_noise) {
     for (std::size_t i = 0; i < p.settings.size(); ++i) {
       setting &s = p.settings[i];
       double hz = model_hz(p, i, c.flux, c.exponent);
-      if (c.method == model_method::integral && std::isnan(c.counter.window_ns)) {
+      if (c.method == model_method::integral &&
+          std::isnan(c.counter.window_ns)) {
         hz = flux *
              exact_crossings(c.scope, s.distance_cm,
                              {s.tilt_deg, s.tilt_azimuth_deg}, c.exponent,
@@ -115,6 +115,21 @@ TEST(fit_sky, returns_the_inputs_from_counts_without_noise) {
     EXPECT_NEAR(r.flux, c.flux, 1e-6 * c.flux) << c.name;
     EXPECT_NEAR(r.exponent, c.exponent, 1e-6) << c.name;
     EXPECT_LT(r.deviance, 1e-3) << c.name;
+    // Counts this many make -ln L a parabola: each profile interval is the
+    // curvature's error either side, and the flux fitted at a nearby fixed
+    // N moves along the ridge as -f_JN / f_JJ = rho sigma_J / sigma_N.
+    EXPECT_NEAR(r.flux_range.high - r.flux_range.low, 2 * r.flux_error,
+                0.02 * r.flux_error)
+        << c.name;
+    if (!c.exponent_fixed) {
+      EXPECT_NEAR(r.exponent_range.high - r.exponent_range.low,
+                  2 * r.exponent_error, 0.02 * r.exponent_error)
+          << c.name;
+      const double ridge =
+          (fit_sky(p, true, r.exponent + 1e-3).flux - r.flux) / 1e-3;
+      const double scale = r.flux_error / r.exponent_error;
+      EXPECT_NEAR(ridge, r.correlation * scale, 0.02 * scale) << c.name;
+    }
   }
 }
 
@@ -154,6 +169,52 @@ TEST(fit_sky, intervals_cover_the_truth_in_pseudo_experiments) {
   EXPECT_NEAR(pull_sum / experiments, 0, 0.6);
 }
 
+struct model_case {
+  const char *name;
+  telescope scope;
+  counters counter;
+  setting where;
+  double drawn_at, exponent;
+};
+
+// Guards against a Monte Carlo model that is right only where it was
+// drawn: tracks drawn at one N and weighted to another, and the layers
+// below the top that chance coincidences need, against the integral. The
+// noise makes the accidentals of layers 2 and 3, crossed by tracks that
+// miss the top, a fifth of the third row's rate.
+TEST(model_setting, monte_carlo_agrees_with_the_integral) {
+  telescope three = pair(5, 5, 0, 0, 0);
+  three.count = 3;
+  three.layers[1] = {20, 20, 0, -5, -5, 2};
+  three.layers[2] = {20, 20, 0, -5, -5, 0};
+  counters noise = plain();
+  noise.noise_hz[0] = 1e4;
+  noise.window_ns = 1000;
+  const setting tilted{40, 30, 3, {3, 0}, "all", 0, 1, 0};
+  const model_case cases[] = {
+      {"5x5 pair tilted, to a wider sky", pair(5, 5, 0, 0, 0), plain(), tilted,
+       2, 1},
+      {"5x5 pair tilted, to a narrower sky", pair(5, 5, 0, 0, 0), plain(),
+       tilted, 2, 3.5},
+      {"three layers with accidentals",
+       three,
+       noise,
+       {0, 0, 4, {7, 0}, "all", 0, 1, 0},
+       2,
+       2},
+  };
+  for (const model_case &c : cases) {
+    const fit_problem mc = problem_of(c.scope, c.counter, {c.where},
+                                      model_method::monte_carlo, c.drawn_at);
+    const fit_problem exact = problem_of(c.scope, c.counter, {c.where},
+                                         model_method::integral, c.drawn_at);
+    const double expected = model_hz(exact, 0, 1, c.exponent);
+    EXPECT_NEAR(model_hz(mc, 0, 1, c.exponent), expected,
+                4 * mc.models[0].own_error * expected)
+        << c.name;
+  }
+}
+
 struct file_case {
   const char *name;
   std::string text;
@@ -178,10 +239,12 @@ TEST(read_settings, takes_good_files_and_refuses_bad_fields) {
        "m.csv:1: the header names no column live_time_s"},
       {"unknown column", header.substr(0, header.size() - 1) + ",live\n",
        "m.csv:1: column 'live' is not one of"},
-      {"column twice", "tilt_deg,tilt_deg,distance_cm,coincidences,"
-                       "live_time_s\n",
+      {"column twice",
+       "tilt_deg,tilt_deg,distance_cm,coincidences,"
+       "live_time_s\n",
        "m.csv:1: column 'tilt_deg' is named twice"},
-      {"fields", header + "0,3,100\n", "m.csv:2: 3 fields where the header has 4"},
+      {"fields", header + "0,3,100\n",
+       "m.csv:2: 3 fields where the header has 4"},
       {"tilt beyond", header + "95,3,100,60\n",
        "m.csv:2: tilt_deg '95' is not a tilt from 0 to 90"},
       {"tilt a word", header + "flat,3,100,60\n", "m.csv:2: tilt_deg 'flat'"},
@@ -189,17 +252,22 @@ TEST(read_settings, takes_good_files_and_refuses_bad_fields) {
        "m.csv:2: distance_cm 'inf' is not a finite number"},
       {"count negative", header + "0,3,-1,60\n",
        "m.csv:2: coincidences '-1' is not a whole number of 0 or more"},
-      {"count not whole", header + "0,3,1.5,60\n", "m.csv:2: coincidences '1.5'"},
+      {"count not whole", header + "0,3,1.5,60\n",
+       "m.csv:2: coincidences '1.5'"},
       {"count in exponent notation", header + "0,3,1e3,60\n",
        "m.csv:2: coincidences '1e3'"},
       {"time 0", header + "0,3,10,0\n",
        "m.csv:2: live_time_s '0' is not a finite number of seconds above 0"},
-      {"time with a unit", header + "0,3,10,60s\n", "m.csv:2: live_time_s '60s'"},
+      {"time with a unit", header + "0,3,10,60s\n",
+       "m.csv:2: live_time_s '60s'"},
       {"bytes masked", header + "0,3\x1b[2J,10,60\n",
        "m.csv:2: distance_cm '3?[2J' is not"},
       {"requirement of a layer not there",
        "tilt_deg,distance_cm,coincidences,live_time_s,require\n0,3,1,1,1+3\n",
        "m.csv:2: requirement '1+3' asks for more than the 2 layers"},
+      {"requirement of a layer not there, named first",
+       "tilt_deg,distance_cm,coincidences,live_time_s,require\n0,3,1,1,3+1\n",
+       "m.csv:2: requirement '3+1' asks for more than the 2 layers"},
       {"a distance into the upper box", header + "0,-1,10,60\n",
        "m.csv:2: distance -1 would put the lower paddle into the upper one"},
   };
@@ -226,7 +294,8 @@ TEST(fit_naively, gives_back_a_pure_cos_n) {
   std::vector<setting> settings = tilt_scan(10, 0, 1e6);
   for (setting &s : settings) {
     s.coincidences = std::round(
-        1e6 * 0.5 * std::pow(std::cos(s.tilt_deg * 3.14159265358979 / 180), 1.7));
+        1e6 * 0.5 *
+        std::pow(std::cos(s.tilt_deg * 3.14159265358979 / 180), 1.7));
   }
   settings.pop_back(); // 90 degrees: nothing expected, nothing counted
   const naive_fit n = fit_naively(settings);
