@@ -100,7 +100,11 @@ struct accidental_case {
 TEST(accidental_rate, matches_a_toy_counter) {
   // Each toy lasts for a thousand chance coincidences or more.
   const accidental_case cases[] = {
-      {"two layers, 2 tau R1 R2", {3, 0}, {0, 2000, 3000, 0}, 1e-6, 100},
+      {"two layers, 2 tau R1 R2",
+       {3, 0},
+       {0, 2000, 3000, 0, 0, 0, 0, 0},
+       1e-6,
+       100},
       {"three layers, noise alone",
        {7, 0},
        {0, 2e4, 2e4, 0, 2e4, 0, 0, 0},
