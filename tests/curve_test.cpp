@@ -239,9 +239,17 @@ const command_case cases[] = {
     // velmora-fit reads the counts as data and reports, or writes CSV.
     {"fit_help", {fit, "--help"}, "", "usage: velmora-fit [OPTION]... [FILE]\n", 0},
     {"fit_version", {fit, "--version"}, "", "velmora-fit " VELMORA_VERSION "\n", 0},
+    // Three settings, two parameters: one degree of freedom.
     {"fit_report", {fit, "-"}, "",
      "velmora-fit: 3 settings from standard input; telescope "
-     "10x31|10x31@d:0:0\nmodel: the integral over directions", 0, {}, measured},
+     "10x31|10x31@d:0:0\nmodel: the integral over directions, exact to about 1e-10\n\n"
+     "flux J through a horizontal surface = 1.068 cm^-2 min^-1\n"
+     "  68% interval [1.047, 1.089]; from the curvature +-0.021\n"
+     "intensity I, vertically = 111.1 m^-2 s^-1 sr^-1\n"
+     "exponent N = 1.922\n  68% interval [1.834, 2.014]; from the curvature +-0.09\n"
+     "correlation of J and N: 0.05\n"
+     "intervals where -2 ln L rises by 1 over its least, the other parameter fitted anew\n"
+     "deviance 23.8 for 1 degrees of freedom, p = 1.1e-06\n", 0, {}, measured},
     {"fit_csv", {fit, "--csv", "--exponent", "2"}, "",
      "tilt_deg,tilt_azimuth_deg,distance_cm,require,coincidences,live_time_s,"
      "rate_per_minute,rate_error_per_minute,model_per_minute,naive_per_minute,"
