@@ -250,6 +250,12 @@ const command_case cases[] = {
      "correlation of J and N: 0.05\n"
      "intervals where -2 ln L rises by 1 over its least, the other parameter fitted anew\n"
      "deviance 23.8 for 1 degrees of freedom, p = 1.1e-06\n", 0, {}, measured},
+    // Counts of a cos^3.5 sky through thick paddles: the Monte Carlo, drawn
+    // at N = 2 first, is drawn again where the fit lands.
+    {"fit_draws_again_where_it_lands", {fit, "--paddles", "5x5x1", "-"}, "",
+     "velmora-fit: 3 settings from standard input; telescope 5x5x1|5x5x1@d:0:0\n"
+     "model: the Monte Carlo, 65536 muons a setting, drawn at N = 3.627\n", 0, {},
+     "tilt_deg,distance_cm,coincidences,live_time_s\n0,3,147,600\n45,3,73,600\n90,3,12,600\n"},
     {"fit_csv", {fit, "--csv", "--exponent", "2"}, "",
      "tilt_deg,tilt_azimuth_deg,distance_cm,require,coincidences,live_time_s,"
      "rate_per_minute,rate_error_per_minute,model_per_minute,naive_per_minute,"
