@@ -781,13 +781,14 @@ std::string assemble(reading &r, const bool (&given)[option_count],
   const std::size_t entries = laws * tilts *
                               static_cast<std::size_t>(bottom_of(scope)) *
                               patterns * (a.distances_cm.size() + 2);
+  option = "distances";
   if (entries > tally_entries_max) {
     return "a telescope of " + std::to_string(scope.count) + " layers takes " +
            "at most " +
            std::to_string(
                tally_entries_max /
                    (static_cast<std::size_t>(bottom_of(scope)) * patterns) -
-               1) +
+               2) +
            " distances in all its laws and tilts";
   }
   option = "";

@@ -100,7 +100,11 @@ struct accidental_case {
 TEST(accidental_rate, matches_a_toy_counter) {
   // Each toy lasts for a thousand chance coincidences or more.
   const accidental_case cases[] = {
-      {"two layers, 2 tau R1 R2", {3, 0}, {0, 2000, 3000, 0}, 1e-6, 100},
+      {"two layers, 2 tau R1 R2",
+       {3, 0},
+       {0, 2000, 3000, 0, 0, 0, 0, 0},
+       1e-6,
+       100},
       {"three layers, noise alone",
        {7, 0},
        {0, 2e4, 2e4, 0, 2e4, 0, 0, 0},
@@ -123,6 +127,13 @@ TEST(accidental_rate, matches_a_toy_counter) {
        {0, 5000, 3000, 200, 4000, 0, 100, 0},
        1e-6,
        30},
+      // As many pairs as lone signals: a set with a layer to spare, 1+2+3,
+      // would count each of their chance coincidences a second time.
+      {"1+3 beside many pairs",
+       {5, 0},
+       {0, 5000, 3000, 2000, 4000, 0, 2000, 0},
+       1e-6,
+       12},
   };
   for (const accidental_case &c : cases) {
     const double expected =

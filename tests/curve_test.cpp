@@ -188,6 +188,31 @@ const command_case cases[] = {
      std::string(header) +
          "cos_squared,0,1000,1000,1.000000,0,25,0,0.99886,1.00000,all,25,0.12,964.608,6025,12025,,,,,,,"
          "1,0,5x5|5x5@d:0:0,1;1,100;200,0,50,mc\n", 0},
+    // Layers 2 and 3, 20 cm x 20 cm, lie beside the 10 cm x 10 cm top, all
+    // at one depth: no muon through the top counts for 2+3, every one
+    // through layer 2 does, at the 400 a minute of its area.
+    {"rate_of_layers_beside_the_top",
+     {curve, "--top", "10x10", "--bottom", "20x20", "--layer", "20x20@0,20,0", "--offset", "20,0",
+      "--require", "2+3", "--law", "cos_squared", "--muons", "1000", "0"}, "",
+     std::string(header) + "cos_squared,0,1000,0,0.000000,0,400,0,0.00000,0.00114,2+3,400,,,100,400,400,,,,,,"
+                           "1,0,10x10|20x20@0:20:0|20x20@d:20:0,1;1;1,0;0;0,0,,mc\n", 0},
+    {"efficiency_of_layers_beside_the_top_by_the_integral",
+     {curve, "--top", "10x10", "--bottom", "20x20", "--layer", "20x20@0,20,0", "--offset", "20,0",
+      "--require", "2+3", "--law", "cos_squared", "--method", "integral", "0"}, "",
+     std::string(header) + "cos_squared,0,,,0,,400,0,,,2+3,400,,,100,400,400,,,,,,"
+                           "1,0,10x10|20x20@0:20:0|20x20@d:20:0,1;1;1,0;0;0,0,,integral\n", 0},
+    // Paddles that no track crosses both of: no counting time for no rate.
+    {"no_counting_time_without_a_rate",
+     {curve, "--law", "cos_squared", "--paddles", "5x5", "--offset", "100,0", "--precision", "0.05",
+      "--muons", "1000", "0"}, "",
+     std::string(header) + "cos_squared,0,1000,0,0.000000,0,0,0,0.00000,0.00114,all,0,,,25,25,,,,,,,"
+                           "1,0,5x5|5x5@d:100:0,1;1,0;0,0,,mc\n", 0},
+    // 70 m^-2 s^-1 sr^-1 under cos^3 is J = 2 pi 70 / 5 per m^2 and second.
+    {"intensity_gives_the_flux_of_its_sky",
+     {curve, "--intensity", "70", "--exponent", "3", "--muons", "1000", "0"}, "",
+     std::string(header) +
+         "cos^3,0,1000,1000,1.000000,0,163.614,0,0.99886,1.00000,all,163.614,,,163.614,163.614,,,,,,,"
+         "0.5277875658030853,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc\n", 0},
     // 70 m^-2 s^-1 sr^-1 under cos^2 is J = 2 pi 70 / 4 per m^2 and second.
     {"intensity_gives_the_flux",
      {curve, "--intensity", "70", "--muons", "1000", "0"}, "",
@@ -226,9 +251,23 @@ const command_case cases[] = {
     // velmora-fit reads the counts as data and reports, or writes CSV.
     {"fit_help", {fit, "--help"}, "", "usage: velmora-fit [OPTION]... [FILE]\n", 0},
     {"fit_version", {fit, "--version"}, "", "velmora-fit " VELMORA_VERSION "\n", 0},
+    // Three settings, two parameters: one degree of freedom.
     {"fit_report", {fit, "-"}, "",
      "velmora-fit: 3 settings from standard input; telescope "
-     "10x31|10x31@d:0:0\nmodel: the integral over directions", 0, {}, measured},
+     "10x31|10x31@d:0:0\nmodel: the integral over directions, exact to about 1e-10\n\n"
+     "flux J through a horizontal surface = 1.068 cm^-2 min^-1\n"
+     "  68% interval [1.047, 1.089]; from the curvature +-0.021\n"
+     "intensity I, vertically = 111.1 m^-2 s^-1 sr^-1\n"
+     "exponent N = 1.922\n  68% interval [1.834, 2.014]; from the curvature +-0.09\n"
+     "correlation of J and N: 0.05\n"
+     "intervals where -2 ln L rises by 1, the other parameter fitted anew\n"
+     "deviance 23.8 for 1 degrees of freedom, p = 1.1e-06\n", 0, {}, measured},
+    // Counts of a cos^3.5 sky through thick paddles: the Monte Carlo, drawn
+    // at N = 2 first, is drawn again where the fit lands.
+    {"fit_draws_again_where_it_lands", {fit, "--paddles", "5x5x1", "-"}, "",
+     "velmora-fit: 3 settings from standard input; telescope 5x5x1|5x5x1@d:0:0\n"
+     "model: the Monte Carlo, 65536 muons a setting, drawn at N = 3.627\n", 0, {},
+     "tilt_deg,distance_cm,coincidences,live_time_s\n0,3,147,600\n45,3,73,600\n90,3,12,600\n"},
     {"fit_csv", {fit, "--csv", "--exponent", "2"}, "",
      "tilt_deg,tilt_azimuth_deg,distance_cm,require,coincidences,live_time_s,"
      "rate_per_minute,rate_error_per_minute,model_per_minute,naive_per_minute,"

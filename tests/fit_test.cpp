@@ -115,6 +115,21 @@ TEST(fit_sky, returns_the_inputs_from_counts_without_noise) {
     EXPECT_NEAR(r.flux, c.flux, 1e-6 * c.flux) << c.name;
     EXPECT_NEAR(r.exponent, c.exponent, 1e-6) << c.name;
     EXPECT_LT(r.deviance, 1e-3) << c.name;
+    // Counts this many make -ln L a parabola: each profile interval is the
+    // curvature's error either side, and the flux fitted at a nearby fixed
+    // N moves along the ridge as -f_JN / f_JJ = rho sigma_J / sigma_N.
+    EXPECT_NEAR(r.flux_range.high - r.flux_range.low, 2 * r.flux_error,
+                0.02 * r.flux_error)
+        << c.name;
+    if (!c.exponent_fixed) {
+      EXPECT_NEAR(r.exponent_range.high - r.exponent_range.low,
+                  2 * r.exponent_error, 0.02 * r.exponent_error)
+          << c.name;
+      const double ridge =
+          (fit_sky(p, true, r.exponent + 1e-3).flux - r.flux) / 1e-3;
+      const double scale = r.flux_error / r.exponent_error;
+      EXPECT_NEAR(ridge, r.correlation * scale, 0.02 * scale) << c.name;
+    }
   }
 }
 
@@ -152,6 +167,52 @@ TEST(fit_sky, intervals_cover_the_truth_in_pseudo_experiments) {
   EXPECT_NEAR(flux_covered, 27, 9);
   EXPECT_NEAR(exponent_covered, 27, 9);
   EXPECT_NEAR(pull_sum / experiments, 0, 0.6);
+}
+
+struct model_case {
+  const char *name;
+  telescope scope;
+  counters counter;
+  setting where;
+  double drawn_at, exponent;
+};
+
+// Guards against a Monte Carlo model that is right only where it was
+// drawn: tracks drawn at one N and weighted to another, and the layers
+// below the top that chance coincidences need, against the integral. The
+// noise makes the accidentals of layers 2 and 3, crossed by tracks that
+// miss the top, a fifth of the third row's rate.
+TEST(model_setting, monte_carlo_agrees_with_the_integral) {
+  telescope three = pair(5, 5, 0, 0, 0);
+  three.count = 3;
+  three.layers[1] = {20, 20, 0, -5, -5, 2};
+  three.layers[2] = {20, 20, 0, -5, -5, 0};
+  counters noise = plain();
+  noise.noise_hz[0] = 1e4;
+  noise.window_ns = 1000;
+  const setting tilted{40, 30, 3, {3, 0}, "all", 0, 1, 0};
+  const model_case cases[] = {
+      {"5x5 pair tilted, to a wider sky", pair(5, 5, 0, 0, 0), plain(), tilted,
+       2, 1},
+      {"5x5 pair tilted, to a narrower sky", pair(5, 5, 0, 0, 0), plain(),
+       tilted, 2, 3.5},
+      {"three layers with accidentals",
+       three,
+       noise,
+       {0, 0, 4, {7, 0}, "all", 0, 1, 0},
+       2,
+       2},
+  };
+  for (const model_case &c : cases) {
+    const fit_problem mc = problem_of(c.scope, c.counter, {c.where},
+                                      model_method::monte_carlo, c.drawn_at);
+    const fit_problem exact = problem_of(c.scope, c.counter, {c.where},
+                                         model_method::integral, c.drawn_at);
+    const double expected = model_hz(exact, 0, 1, c.exponent);
+    EXPECT_NEAR(model_hz(mc, 0, 1, c.exponent), expected,
+                4 * mc.models[0].own_error * expected)
+        << c.name;
+  }
 }
 
 struct file_case {
@@ -204,6 +265,9 @@ TEST(read_settings, takes_good_files_and_refuses_bad_fields) {
       {"requirement of a layer not there",
        "tilt_deg,distance_cm,coincidences,live_time_s,require\n0,3,1,1,1+3\n",
        "m.csv:2: requirement '1+3' asks for more than the 2 layers"},
+      {"requirement of a layer not there, named first",
+       "tilt_deg,distance_cm,coincidences,live_time_s,require\n0,3,1,1,3+1\n",
+       "m.csv:2: requirement '3+1' asks for more than the 2 layers"},
       {"a distance into the upper box", header + "0,-1,10,60\n",
        "m.csv:2: distance -1 would put the lower paddle into the upper one"},
   };
