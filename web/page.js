@@ -25,10 +25,12 @@ const alternatives = [['paddle-sizes', {same: ['paddles'], apart: ['top', 'botto
   ['sky-given', {flux: ['flux'], intensity: ['intensity']}]];
 // As many as the command takes between the paddles.
 const layersMax = 6;
+// A link may ask for this many workers at most; one per core is the
+// default, up to 16: more would hold more memory than they save time.
 const workersMax = 64;
-// More workers than this would hold more memory than they save time.
 const workersByDefault = 16;
-// The measurements go into the module's stack, four bytes a character.
+// The measurements reach the module on its stack, four bytes a character:
+// a text much longer would overflow it.
 const dataMax = 1000000;
 // The columns a student reads first, in this order; the others on asking,
 // and all of them in the download.
@@ -248,6 +250,11 @@ function markStale(panel, stale) {
 function startWorker(panel, handle) {
   const worker = new Worker('worker.js');
   worker.onmessage = (event) => {
+    // A message posted before the run ended, by Cancel or another worker's
+    // failure, belongs to no run.
+    if (!panel.workers.includes(worker)) {
+      return;
+    }
     if (event.data.type === 'failed') {
       endRun(panel, `${panel.failed}: ${event.data.problem}. ${panel.stopped[0].toUpperCase()}${panel.stopped.slice(1)}.`);
     } else {
@@ -258,7 +265,9 @@ function startWorker(panel, handle) {
   // such as its script failing to load.
   worker.onerror = (event) => {
     event.preventDefault();
-    endRun(panel, `${panel.failed}: ${event.message || 'the worker could not start'}.`);
+    if (panel.workers.includes(worker)) {
+      endRun(panel, `${panel.failed}: ${event.message || 'the worker could not start'}.`);
+    }
   };
   panel.workers.push(worker);
   return worker;
@@ -500,8 +509,10 @@ function showPlot(table) {
       series, lines};
   } else {
     const drawn = quantity === 'efficiency' ? rows : rows.filter((r) => r[value] !== '');
-    const series = curves(drawn, (r) => `${lawTitle(r[law])}${needs(r)}`, (r) => ({x: Number(r[distance]),
-      y: Number(r[value]), error: errorOf(r)}));
+    // A curve per law and requirement, named by what tells them apart.
+    const laws = new Set(drawn.map((r) => r[law])).size > 1;
+    const series = curves(drawn, (r) => (laws || !requirements ? `${lawTitle(r[law])}${needs(r)}`
+      : `require ${r[require]}`), (r) => ({x: Number(r[distance]), y: Number(r[value]), error: errorOf(r)}));
     // A single tilt other than 0 is named: the curve is not the upright
     // telescope's.
     const tiltShown = tilts.values().next().value;
@@ -806,6 +817,8 @@ function restoreFromAddress() {
       choose(name, given[0][0]);
     }
   }
+  // Values the link gives are in view.
+  $('counters').open = [...$('counters').querySelectorAll('input')].some((input) => input.value !== '');
   if (problems.length > 0) {
     $('link-problem').textContent = `A problem with this link: ${problems.join('; ')}.`;
   }
