@@ -875,6 +875,8 @@ async function readDataFile() {
   }
   if (file.size > dataMax) {
     showProblem('fit-data', `“${file.name}” holds ${file.size} bytes: more than the ${dataMax} this page reads.`);
+    // The field keeps what it held, and the chooser says so.
+    $('fit-file').value = '';
     return;
   }
   const text = await file.text();
