@@ -136,9 +136,7 @@ try {
       ['--muons', '20000', '--offset', '1, -2', '--', '-5,5', '1e1'],
       "velmora-curve --muons 20000 --offset '1, -2' -- -5,5 1e1",
       'Geometric efficiency against distance'],
-  ];
-  // On 3, 1 and 2 workers; the others on one per core.
-  links.push(
+    // On 3, 1 and 2 workers; the rows above on one per core.
     ['paddles=10x31x1&layer=10x31x1@5&layer=10x31@8,1,0&require=all,2,1%2B3&detection=0.9,0.8,0.95,0.9&noise=100,50,20,10&window=50&precision=0.05&muons=20000&distances=10,20&workers=3',
       ['--muons', '20000', '--paddles', '10x31x1', '--layer', '10x31x1@5', '--layer', '10x31@8,1,0',
         '--require', 'all,2,1+3', '--detection', '0.9,0.8,0.95,0.9', '--noise', '100,50,20,10',
@@ -154,7 +152,7 @@ try {
       ['--method', 'integral', '--intensity', '70', '--exponent', '2.1', '--paddles', '5x5', '3,10'],
       'velmora-curve --intensity 70 --paddles 5x5 --exponent 2.1 --method integral 3,10',
       'Geometric efficiency against distance'],
-  );
+  ];
   for (const [query, words, command, title] of links) {
     await expect(`a link runs as it loads: ${query}`, async () => {
       const page = await openPage(browser, `${server.origin}/?${query}&run=1`);
