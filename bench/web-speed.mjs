@@ -1,6 +1,9 @@
-// The page against the native command: a 51-point curve at 10^6 muons (both
-// laws, 0 to 100 cm in steps of 2), timed in Debian's chromium from Run to
-// the results and as a whole velmora-curve process; medians of five.
+// The page against the native command, timed in Debian's chromium from Run
+// to the results and as a whole velmora-curve process, medians of five: a
+// 51-point curve at 10^6 muons (both laws, 0 to 100 cm in steps of 2), the
+// page on a worker per core; and the same curve at 10^7 muons, the page on
+// one worker and on two, for what the second core gives: the two are timed
+// in turn, so that a machine busy with something else slows both alike.
 //   node bench/web-speed.mjs build/web/page build/release/velmora-curve
 import {spawnSync} from 'node:child_process';
 import {launchBrowser, openPage, servePage, waitForRun} from '../tests/web/browser.mjs';
@@ -9,26 +12,40 @@ const [pageDir, native] = process.argv.slice(2);
 const runs = 5;
 const median = (values) => values.sort((a, b) => a - b)[Math.floor(values.length / 2)];
 
-const nativeSeconds = [];
-for (let i = 0; i < runs; ++i) {
-  const start = process.hrtime.bigint();
-  spawnSync(native, ['--muons', '1000000', '0:100:2'], {stdio: 'ignore'});
-  nativeSeconds.push(Number(process.hrtime.bigint() - start) / 1e9);
+function nativeSeconds(muons) {
+  const seconds = [];
+  for (let i = 0; i < runs; ++i) {
+    const start = process.hrtime.bigint();
+    spawnSync(native, ['--muons', muons, '0:100:2'], {stdio: 'ignore'});
+    seconds.push(Number(process.hrtime.bigint() - start) / 1e9);
+  }
+  return median(seconds);
 }
 
 const server = await servePage(pageDir);
 const browser = await launchBrowser();
-const pageSeconds = [];
-try {
+// The medians of each query's seconds, the queries run in turn.
+async function pageSeconds(...queries) {
+  const seconds = queries.map(() => []);
   for (let i = 0; i < runs; ++i) {
-    const page = await openPage(browser, `${server.origin}/?muons=1000000&distances=0:100:2&run=1`);
-    await waitForRun(page);
-    pageSeconds.push(Number(await page.evaluate(() => document.body.dataset.lastRunSeconds)));
-    await page.close();
+    for (const [k, query] of queries.entries()) {
+      const page = await openPage(browser, `${server.origin}/?${query}&distances=0:100:2&run=1`);
+      await waitForRun(page);
+      seconds[k].push(Number(await page.evaluate(() => document.body.dataset.lastRunSeconds)));
+      await page.close();
+    }
   }
+  return seconds.map(median);
+}
+
+try {
+  const [web] = await pageSeconds('muons=1000000');
+  const cli = nativeSeconds('1000000');
+  console.log(`10^6 muons: page ${web.toFixed(3)} s, velmora-curve ${cli.toFixed(3)} s, ratio ${(web / cli).toFixed(2)}`);
+  const [one, two] = await pageSeconds('muons=10000000&workers=1', 'muons=10000000&workers=2');
+  console.log(`10^7 muons: page on 1 worker ${one.toFixed(3)} s, on 2 ${two.toFixed(3)} s, ` +
+    `${(one / two).toFixed(2)} times as fast; velmora-curve ${nativeSeconds('10000000').toFixed(3)} s`);
 } finally {
   await browser.close();
   await server.close();
 }
-const [web, cli] = [median(pageSeconds), median(nativeSeconds)];
-console.log(`page ${web.toFixed(3)} s, velmora-curve ${cli.toFixed(3)} s, ratio ${(web / cli).toFixed(2)}`);

@@ -119,14 +119,19 @@ function plotAxisTicks(svg, low, high, length, widest) {
 }
 
 // figure: {title, description, xLabel, yLabel, series: [{label, points:
-// [{x, y, error}]}], lines: [{label, colour (index), at: x => y}]}.
-// Returns {dense}: whether some curve was drawn without its markers.
+// [{x, y, error}], colour (index; the series' own by default), markers
+// (false: a line alone), joined (false: markers and error bars alone),
+// swatch ('both': a marker on a line in the legend)}], lines: [{label,
+// colour (index), at: x => y}]}. A series or line without a label has no
+// entry in the legend. Returns {dense}: whether some curve was drawn
+// without its markers.
 function drawPlot(container, figure) {
   // Drawn at the size it is shown, so that its text stays readable on a
   // phone.
   const width = Math.max(320, Math.min(800, container.clientWidth || 800));
+  const id = container.id;
   const svg = plotElement('svg', {
-    role: 'img', 'aria-labelledby': 'plot-title plot-description',
+    role: 'img', 'aria-labelledby': `${id}-title ${id}-description`,
     'font-family': 'system-ui, sans-serif', 'font-size': '14',
   });
   container.replaceChildren(svg);
@@ -156,8 +161,8 @@ function drawPlot(container, figure) {
   const sx = (x) => left + (x - xLow) / (xHigh - xLow) * (right - left);
   const sy = (y) => bottom - (y - yLow) / (yHigh - yLow) * frameHeight;
 
-  const title = plotElement('title', {id: 'plot-title'}, figure.title);
-  const description = plotElement('desc', {id: 'plot-description'}, figure.description);
+  const title = plotElement('title', {id: `${id}-title`}, figure.title);
+  const description = plotElement('desc', {id: `${id}-description`}, figure.description);
   svg.append(title, description);
   svg.append(plotLines(titleLines, width / 2, 22, 20, {'text-anchor': 'middle', 'font-size': '16'}));
 
@@ -188,16 +193,25 @@ function drawPlot(container, figure) {
   const legend = [];
   let dense = false;
   figure.series.forEach((s, i) => {
-    const colour = plotColours[i % plotColours.length];
-    legend.push({label: s.label, colour, dashed: false});
+    const colour = plotColours[(s.colour ?? i) % plotColours.length];
+    const joined = s.joined !== false;
+    if (s.label) {
+      legend.push({label: s.label, colour, dashed: false, line: joined || s.swatch === 'both',
+        marker: !joined || s.swatch === 'both'});
+    }
     if (s.points.length > (right - left) / 3) {
       dense = true;
       svg.append(plotElement('path', {d: plotDensePath(s.points, sx, sy), fill: 'none',
         stroke: colour, 'stroke-width': 1.5}));
       return;
     }
-    const path = s.points.map((p, k) => `${k ? 'L' : 'M'}${sx(p.x).toFixed(1)},${sy(p.y).toFixed(1)}`);
-    svg.append(plotElement('path', {d: path.join(''), fill: 'none', stroke: colour, 'stroke-width': 2}));
+    if (joined) {
+      const path = s.points.map((p, k) => `${k ? 'L' : 'M'}${sx(p.x).toFixed(1)},${sy(p.y).toFixed(1)}`);
+      svg.append(plotElement('path', {d: path.join(''), fill: 'none', stroke: colour, 'stroke-width': 2}));
+    }
+    if (s.markers === false) {
+      return;
+    }
     for (const p of s.points) {
       if (p.error > 0) {
         svg.append(plotElement('line', {class: 'error-bar', x1: sx(p.x), x2: sx(p.x),
@@ -216,7 +230,7 @@ function drawPlot(container, figure) {
     svg.append(plotElement('path', {d: path.join(''), fill: 'none', stroke: colour,
       'stroke-width': 1.5, 'stroke-dasharray': '6 4'}));
     if (line.label) {
-      legend.push({label: line.label, colour, dashed: true});
+      legend.push({label: line.label, colour, dashed: true, line: true});
     }
   }
 
@@ -236,8 +250,14 @@ function drawPlot(container, figure) {
       rowLines = 1;
     }
     const item = plotElement('g', {class: 'entry'});
-    item.append(plotElement('line', {x1: x, x2: x + 30, y1: y - 5, y2: y - 5,
-      stroke: entry.colour, 'stroke-width': 2, 'stroke-dasharray': entry.dashed ? '6 4' : 'none'}));
+    if (entry.line) {
+      item.append(plotElement('line', {x1: x, x2: x + 30, y1: y - 5, y2: y - 5,
+        stroke: entry.colour, 'stroke-width': 2, 'stroke-dasharray': entry.dashed ? '6 4' : 'none'}));
+    }
+    if (entry.marker) {
+      item.append(plotElement('line', {x1: x + 15, x2: x + 15, y1: y - 12, y2: y + 2, stroke: entry.colour}));
+      item.append(plotElement('circle', {cx: x + 15, cy: y - 5, r: 3, fill: entry.colour}));
+    }
     item.append(plotLines(lines, x + 38, y, 20, {}));
     group.append(item);
     x += entryWidth + 24;

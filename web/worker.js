@@ -1,8 +1,10 @@
-// Runs velmora-curve's passes a block at a time, away from the page, and
-// reports the share done between blocks. Cancelling ends the worker.
-// Every failure, the module's own loading included, is posted to the page
-// as {type: 'failed'}: an exception in an async handler would otherwise end
-// as an unhandled rejection, which the page never hears of.
+// Away from the page: a worker's share of velmora-curve's blocks, its
+// tallies handed back for the page to add up; or velmora-fit, a setting's
+// model at a time. Each reports how far it is between steps; cancelling
+// ends the worker. Every failure, the module's own loading included, is
+// posted to the page as {type: 'failed'}: an exception in an async handler
+// would otherwise end as an unhandled rejection, which the page never hears
+// of.
 'use strict';
 
 function fail(error) {
@@ -22,32 +24,85 @@ try {
 ready.catch(() => {});
 addEventListener('unhandledrejection', (event) => fail(event.reason));
 
-async function runWords(words) {
+// The module, its command line read with `read` from `words`: null, the
+// failure posted, when it cannot run.
+async function readWords(words, read) {
   const module = await ready;
   const call = (name, returns, takes) => module.cwrap(name, returns, takes);
   const addWord = call('velmora_add_word', null, ['string']);
   call('velmora_clear_words', null, [])();
   words.forEach((word) => addWord(word));
-  const problem = call('velmora_read', 'string', [])();
+  const problem = call(read, 'string', [])();
   if (problem) {
     fail(problem.split('\t')[1]);
-    return;
+    return null;
   }
-  call('velmora_start', null, ['number', 'number'])(0, 1);
-  const runNext = call('velmora_run_next', 'number', []);
-  const muonsDone = call('velmora_muons_done', 'number', []);
-  const muonsTotal = call('velmora_muons_total', 'number', [])();
+  return {module, call};
+}
+
+// At most one report of progress every tenth of a second.
+function every100ms(report) {
   let shown = 0;
-  while (runNext()) {
+  return () => {
     const now = performance.now();
     if (now - shown > 100) {
-      postMessage({type: 'progress', share: muonsDone() / muonsTotal});
+      report();
       shown = now;
     }
+  };
+}
+
+// Throws blocks worker, worker + workers, … of the run, and hands its
+// tallies to the page.
+async function throwShare({words, worker, workers}) {
+  const {module, call} = await readWords(words, 'velmora_read') || {};
+  if (!module) {
+    return;
   }
-  postMessage({type: 'done', csv: call('velmora_csv', 'string', [])()});
+  call('velmora_start', null, ['number', 'number'])(worker, workers);
+  const runNext = call('velmora_run_next', 'number', []);
+  const muonsDone = call('velmora_muons_done', 'number', []);
+  const total = call('velmora_muons_total', 'number', [])();
+  const progress = every100ms(() => postMessage({type: 'progress', done: muonsDone(), total}));
+  while (runNext()) {
+    progress();
+  }
+  // Read only now: the module's memory may have moved as it grew.
+  const at = call('velmora_tallies', 'number', [])() >>> 2;
+  const tallies = module.HEAP32.slice(at, at + call('velmora_tally_length', 'number', [])());
+  postMessage({type: 'tallies', tallies, done: muonsDone(), total}, [tallies.buffer]);
+}
+
+// Works out every setting's model, fits, and again while the Monte Carlo
+// must draw nearer the exponent found.
+async function fitMeasurements({words, text, name}) {
+  const {call} = await readWords(words, 'velmora_fit_read') || {};
+  if (!call) {
+    return;
+  }
+  const problem = call('velmora_fit_start', 'string', ['string', 'string'])(text, name);
+  if (problem) {
+    fail(problem);
+    return;
+  }
+  const settings = call('velmora_fit_settings', 'number', [])();
+  const model = call('velmora_fit_model', null, ['number']);
+  const fitModels = call('velmora_fit_fit', 'number', []);
+  for (let round = 0; ; ++round) {
+    let i = 0;
+    const progress = every100ms(() => postMessage({type: 'progress', share: i / settings, round}));
+    for (; i < settings; ++i) {
+      progress();
+      model(i);
+    }
+    if (fitModels()) {
+      break;
+    }
+  }
+  postMessage({type: 'fitted', report: call('velmora_fit_report', 'string', [])(),
+    csv: call('velmora_fit_csv', 'string', [])()});
 }
 
 onmessage = (event) => {
-  runWords(event.data.words).catch(fail);
+  (event.data.type === 'fit' ? fitMeasurements : throwShare)(event.data).catch(fail);
 };

@@ -78,9 +78,12 @@ export async function openPage(browser, url, width = 1100) {
   return page;
 }
 
-// Waits for the run to end and returns the status it ends with.
-export async function waitForRun(page, timeout = 120000) {
-  await page.waitForFunction(() => !document.getElementById('run').disabled &&
-    /^(Done|Nothing|Cancelled|The run failed)/.test(document.getElementById('status').textContent), {timeout});
-  return page.$eval('#status', (node) => node.textContent);
+// Waits for the run of the panel whose elements' ids start with `prefix`
+// (the curve's none, the fit's fit-) to end and returns the status it ends
+// with.
+export async function waitForRun(page, timeout = 120000, prefix = '') {
+  await page.waitForFunction((prefix) => !document.getElementById(`${prefix}run`).disabled &&
+    /^(Done|Nothing|Cancelled|The (run|fit) failed)/.test(document.getElementById(`${prefix}status`).textContent),
+  {timeout}, prefix);
+  return page.$eval(`#${prefix}status`, (node) => node.textContent);
 }
