@@ -65,6 +65,11 @@ double crossing(F f, double inside, double outside, bool &at_limit) {
   if (at_limit) {
     return outside;
   }
+  // A least found to the minimiser's precision may lie a hair above the
+  // profile's own at `inside`; there is then no crossing to look for.
+  if (!(f(inside) < 0.0)) {
+    return inside;
+  }
   std::uintmax_t iterations = 200;
   const auto [a, b] = boost::math::tools::toms748_solve(
       f, std::min(inside, outside), std::max(inside, outside),
@@ -132,6 +137,7 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
   const double fjj = (nll(j + hj, n) - 2 * least + nll(j - hj, n)) / (hj * hj);
   if (exponent_fixed) {
     r.flux_error = 1.0 / std::sqrt(fjj);
+    r.correlation = std::numeric_limits<double>::quiet_NaN();
   } else {
     const double n_low = std::max(0.0, n - hn),
                  n_high = std::min(model_exponent_max, n + hn);
@@ -142,9 +148,17 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
                         nll(j - hj, n_high) + nll(j - hj, n_low)) /
                        (4 * hj * dn);
     const double determinant = fjj * fnn - fjn * fjn;
-    r.flux_error = std::sqrt(fnn / determinant);
-    r.exponent_error = std::sqrt(fjj / determinant);
-    r.correlation = -fjn / std::sqrt(fjj * fnn);
+    if (determinant > 0.0 && fnn > 0.0) {
+      r.flux_error = std::sqrt(fnn / determinant);
+      r.exponent_error = std::sqrt(fjj / determinant);
+      r.correlation = -fjn / std::sqrt(fjj * fnn);
+    } else {
+      // A least on the edge of N's range, where -ln L still falls outward,
+      // has no curvature to invert: J's error is then the one with N held.
+      r.flux_error = 1.0 / std::sqrt(fjj);
+      r.exponent_error = std::numeric_limits<double>::quiet_NaN();
+      r.correlation = std::numeric_limits<double>::quiet_NaN();
+    }
     r.exponent_range =
         profile_interval([&](double x) { return best_flux(p, x).second; },
                          least, n, r.exponent_error, 0.0, model_exponent_max);

@@ -31,8 +31,10 @@ struct fit_result {
   double flux, exponent; // J in cm^-2 min^-1 (or I), N
   interval flux_range, exponent_range;
   double flux_error, exponent_error; // from the curvature, for comparison
-  double correlation;                // of J and N, from the curvature
-  double deviance, p_value;          // goodness of fit
+  // Of J and N, from the curvature; NaN when N is fixed or the curvature
+  // has none.
+  double correlation;
+  double deviance, p_value; // goodness of fit
   int degrees_of_freedom;
   bool exponent_fixed;
 };

@@ -96,9 +96,39 @@ std::string with_interval(double value, const char *unit, const interval &i,
          (i.low_at_limit ? std::string("at most ") : "") +
          to_error(i.low, shown_to) + ", " +
          (i.high_at_limit ? std::string("at least ") : "") +
-         to_error(i.high, shown_to) + "]; from the curvature +-" +
-         formatted("%.2g", curvature) + "\n";
+         to_error(i.high, shown_to) + "]" +
+         (curvature > 0.0 ? "; from the curvature +-" +
+                                formatted("%.2g", curvature)
+                          : std::string("; no curvature to tell an error")) +
+         "\n";
   // GCOVR_EXCL_BR_STOP
+}
+
+
+// A setting that counted coincidences where the model gives no rate at
+// any exponent the fit may take (a layer that detects nothing, a Monte
+// Carlo sample of which no muon crossed): no sky explains it, and the
+// likelihood would be 0 everywhere. "" when there is none.
+std::string unseen_counts(const fit_run &run) {
+  const fit_problem &p = run.problem;
+  const fit_command &c = run.command;
+  for (std::size_t i = 0; i < p.settings.size(); ++i) {
+    const setting &s = p.settings[i];
+    bool seen = s.coincidences == 0.0;
+    for (double n = c.exponent_fixed ? c.arguments.exponent : 0.0;
+         !seen && n <= model_exponent_max;
+         n += c.exponent_fixed ? model_exponent_max + 1 : 1.0) {
+      seen = model_hz(p, i, 1.0, n) > 0.0;
+    }
+    if (!seen) {
+      return run.name + ":" + std::to_string(s.line) + ": " +
+             shortest(s.coincidences) +
+             " coincidences counted where the telescope as described sees "
+             "nothing, whatever the sky: check its detection, noise and "
+             "layers";
+    }
+  }
+  return "";
 }
 
 } // namespace
@@ -164,8 +194,12 @@ void model_setting_of(fit_run &run, std::size_t i) {
                               static_cast<std::uint32_t>(i), muons_max);
 }
 
-bool fit_models(fit_run &run) {
+fit_step fit_models(fit_run &run) {
   const fit_command &c = run.command;
+  run.refusal = unseen_counts(run);
+  if (!run.refusal.empty()) {
+    return fit_step::refused;
+  }
   run.result = fit_sky(run.problem, c.exponent_fixed, c.arguments.exponent);
   run.naive = fit_naively(run.problem.settings);
   static_assert(redraws_max > 0);
@@ -178,9 +212,9 @@ bool fit_models(fit_run &run) {
     // GCOVR_EXCL_BR_STOP
     run.drawn_at = run.result.exponent;
     ++run.redraws;
-    return false;
+    return fit_step::draw_again;
   }
-  return true;
+  return fit_step::done;
 }
 
 std::string fit_report(const fit_run &run) {
@@ -234,8 +268,10 @@ std::string fit_report(const fit_run &run) {
   } else {
     report += "exponent N = " +
               with_interval(r.exponent, "", r.exponent_range, r.exponent_error);
-    report += "correlation of " + std::string(p.intensity ? "I" : "J") +
-              " and N: " + formatted("%.2f", r.correlation) + "\n";
+    if (!std::isnan(r.correlation)) {
+      report += "correlation of " + std::string(p.intensity ? "I" : "J") +
+                " and N: " + formatted("%.2f", r.correlation) + "\n";
+    }
   }
   report += "intervals where -2 ln L rises by 1, the other parameter "
             "fitted anew\n";
@@ -307,20 +343,27 @@ std::string fit_csv(const fit_run &run) {
   const sky_figures sky = sky_of(run);
   // Its untested branches only clean up after an allocation that throws.
   // GCOVR_EXCL_BR_START
-  const auto range = [](const interval &i, bool given) {
-    return given ? shortest(i.low) + "," + shortest(i.high) : std::string(",");
+  // What the fit found, to seven digits: the minimisers place a least to
+  // about 1e-8 of its value, so further digits would only show the last
+  // bits of the maths library, which differ from one processor to another.
+  // The correlation and p, from differences of -ln L, to four.
+  const auto found = [](double value) { return formatted("%.7g", value); };
+  const auto rough = [](double value) { return formatted("%.4g", value); };
+  const auto range = [&](const interval &i, bool given) {
+    return given ? found(i.low) + "," + found(i.high) : std::string(",");
   };
   const std::string fitted =
-      shortest(sky.flux) + "," + range(sky.flux_range, !p.intensity) + "," +
-      shortest(sky.intensity) + "," + range(sky.intensity_range, p.intensity) +
-      "," + shortest(r.exponent) + "," +
-      range(r.exponent_range, !r.exponent_fixed) + "," +
+      found(sky.flux) + "," + range(sky.flux_range, !p.intensity) + "," +
+      found(sky.intensity) + "," + range(sky.intensity_range, p.intensity) +
+      "," + (r.exponent_fixed ? shortest(r.exponent) : found(r.exponent)) +
+      "," + range(r.exponent_range, !r.exponent_fixed) + "," +
       (r.exponent_fixed ? "1" : "0") + "," +
-      (r.exponent_fixed ? std::string() : shortest(r.correlation)) + "," +
-      shortest(r.deviance) + "," + std::to_string(r.degrees_of_freedom) + "," +
-      (r.degrees_of_freedom > 0 ? shortest(r.p_value) : std::string()) + "," +
-      (n.valid ? shortest(n.rate_per_minute) + "," + shortest(n.exponent) +
-                     "," + range(n.exponent_range, true)
+      (std::isnan(r.correlation) ? std::string() : rough(r.correlation)) +
+      "," + found(r.deviance) + "," + std::to_string(r.degrees_of_freedom) +
+      "," + (r.degrees_of_freedom > 0 ? rough(r.p_value) : std::string()) +
+      "," +
+      (n.valid ? found(n.rate_per_minute) + "," + found(n.exponent) + "," +
+                     range(n.exponent_range, true)
                : std::string(",,,")) +
       "," + (run.method == model_method::integral ? "integral" : "mc") + "," +
       telescope_text(p.scope) + "\n";
@@ -335,9 +378,9 @@ std::string fit_csv(const fit_run &run) {
            shortest(std::sqrt(std::max(s.coincidences, 1.0)) / s.live_time_s *
                     seconds_per_minute) +
            "," +
-           shortest(model_hz(p, i, r.flux, r.exponent) * seconds_per_minute) +
+           found(model_hz(p, i, r.flux, r.exponent) * seconds_per_minute) +
            "," +
-           (n.valid ? shortest(naive_hz(n, s) * seconds_per_minute)
+           (n.valid ? found(naive_hz(n, s) * seconds_per_minute)
                     : std::string()) +
            "," + fitted;
   }

@@ -18,6 +18,7 @@ struct fit_run {
   int redraws;
   fit_result result;
   naive_fit naive;
+  std::string refusal; // why the counts cannot be fitted, or ""
 };
 
 // Reads the measurements from `in`, named `name`, for the command line
@@ -29,10 +30,14 @@ std::string start_fit(const fit_command &command, std::istream &in,
 // Works out the model of setting i; each may be worked out apart.
 void model_setting_of(fit_run &run, std::size_t i);
 
-// Fits, once every setting's model is worked out. False when the Monte
-// Carlo drew its muons too far from the exponent found: its models are to
-// be worked out again, at that exponent, before fitting again.
-bool fit_models(fit_run &run);
+enum class fit_step { done, draw_again, refused };
+
+// Fits, once every setting's model is worked out. draw_again when the
+// Monte Carlo drew its muons too far from the exponent found: its models
+// are to be worked out again, at that exponent, before fitting again;
+// refused, with the reason in run.refusal, when a setting counted what the
+// model says the telescope cannot see.
+fit_step fit_models(fit_run &run);
 
 // The report for a reader, or the CSV for a program.
 std::string fit_report(const fit_run &run);

@@ -94,9 +94,14 @@ int main(int argc, char **argv) {
   const unsigned threads = command.arguments.threads != 0
                                ? command.arguments.threads
                                : usable_cores();
-  do {
+  fit_step step = fit_step::draw_again;
+  while (step == fit_step::draw_again) {
     model_all(run, threads);
-  } while (!fit_models(run));
+    step = fit_models(run);
+  }
+  if (step == fit_step::refused) {
+    refuse_data(run.refusal);
+  }
   std::fputs((command.csv ? fit_csv(run) : fit_report(run)).c_str(), stdout);
   flush_or_exit("the fit");
   return 0;

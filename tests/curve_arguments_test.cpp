@@ -422,12 +422,12 @@ TEST(fit_run, draws_again_three_times_at_most) {
   for (std::size_t i = 0; i < run.problem.settings.size(); ++i) {
     model_setting_of(run, i);
   }
-  EXPECT_FALSE(fit_models(run));
+  EXPECT_EQ(fit_models(run), fit_step::draw_again);
   EXPECT_EQ(run.drawn_at, run.result.exponent);
   EXPECT_GT(run.drawn_at, 3.5);
   run.drawn_at = 2.0; // where the models were drawn
   run.redraws = 3;
-  EXPECT_TRUE(fit_models(run));
+  EXPECT_EQ(fit_models(run), fit_step::done);
   EXPECT_EQ(run.drawn_at, 2.0);
 }
 

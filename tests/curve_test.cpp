@@ -344,6 +344,10 @@ const command_case cases[] = {
     {"fit_nothing_counted", {fit}, "velmora-fit: standard input: no coincidences "
      "were counted", "", 2, {},
      "tilt_deg,distance_cm,coincidences,live_time_s\n0,10,0,60\n"},
+    // A paddle that detects nothing: no sky gives the counts.
+    {"fit_of_a_blind_telescope", {fit, "--detection", "0,1"},
+     "velmora-fit: standard input:2: 1490 coincidences counted where the "
+     "telescope as described sees nothing", "", 2, {}, measured},
     {"fit_integral_of_thick_paddles",
      {fit, "--method", "integral", "--paddles", "5x5x1"},
      "velmora-fit: standard input:2: --method integral needs thin layers", "", 2,

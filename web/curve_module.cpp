@@ -151,17 +151,19 @@ EMSCRIPTEN_KEEPALIVE int velmora_fit_settings() {
 
 // Works out the model of setting i; once every setting's is worked out,
 // velmora_fit_fit fits: 1 when the fit is done, 0 when every model must be
-// worked out again first (the Monte Carlo drew too far from the fit's N).
+// worked out again first (the Monte Carlo drew too far from the fit's N),
+// -1 when the counts cannot be fitted, velmora_fit_report then saying why.
 EMSCRIPTEN_KEEPALIVE void velmora_fit_model(int i) {
   model_setting_of(fitting, static_cast<std::size_t>(i));
 }
 
 EMSCRIPTEN_KEEPALIVE int velmora_fit_fit() {
-  return fit_models(fitting) ? 1 : 0;
+  const fit_step step = fit_models(fitting);
+  return step == fit_step::done ? 1 : step == fit_step::draw_again ? 0 : -1;
 }
 
 EMSCRIPTEN_KEEPALIVE const char *velmora_fit_report() {
-  answer = fit_report(fitting);
+  answer = fitting.refusal.empty() ? fit_report(fitting) : fitting.refusal;
   return answer.c_str();
 }
 

@@ -95,7 +95,12 @@ async function fitMeasurements({words, text, name}) {
       progress();
       model(i);
     }
-    if (fitModels()) {
+    const step = fitModels();
+    if (step < 0) {
+      fail(call('velmora_fit_report', 'string', [])());
+      return;
+    }
+    if (step > 0) {
       break;
     }
   }
