@@ -27,13 +27,13 @@ void simulation(benchmark::State &state, zenith_law law) {
   count_trials(state, trials);
 }
 
-// One pass of a curve, per muon: `count` distances from 0 cm spread over
-// 100 cm (one at 10 cm alone), through `scope` tilted by `tilt_deg`.
+// One pass of a curve, per muon: `count` distances from `from_cm` spread
+// over 100 cm (one at 10 cm alone), through `scope` tilted by `tilt_deg`.
 void pass(benchmark::State &state, const telescope &scope, double tilt_deg,
-          double exponent, std::size_t count) {
+          double exponent, std::size_t count, double from_cm = 0.0) {
   std::vector<double> distances(count, 10.0);
   for (std::size_t k = 0; count > 1 && k < count; ++k) {
-    distances[k] = 100.0 * static_cast<double>(k) / (count - 1);
+    distances[k] = from_cm + 100.0 * static_cast<double>(k) / (count - 1);
   }
   const pass_setup setup{
       scope, zenith_law::cos_squared, exponent, {tilt_deg, 0.0}, 0,
@@ -73,7 +73,8 @@ void stack(benchmark::State &state) {
     scope.layers[i] = box;
     scope.layers[i].depth_cm = 2.0 * i - 1.0;
   }
-  pass(state, scope, 0.0, 2.0, 51);
+  // Below the deepest layer between the paddles, which reaches 2 layers - 4.
+  pass(state, scope, 0.0, 2.0, 51, 2.0 * (layers - 1));
 }
 
 // The floor: per trial only the calls that a trial must make (four values

@@ -44,22 +44,6 @@ tilt lean_of(const setting &s) {
   return {s.tilt_deg, s.tilt_azimuth_deg};
 }
 
-// The layers the muons must be drawn through so that every track that can
-// meet the requirement, or take part in an accidental, is counted once.
-std::vector<int> sources_for(const telescope &scope, const counters &c,
-                             const requirement &rule) {
-  std::vector<int> sources = {0};
-  const std::uint32_t all = (1U << scope.count) - 1;
-  for (int j = 1; j < scope.count - 1; ++j) {
-    const std::uint32_t below = all & ~((1U << j) - 1);
-    if (requirement_met(rule, below) ||
-        (!std::isnan(c.window_ns) && scope.count > 2)) {
-      sources.push_back(j);
-    }
-  }
-  return sources;
-}
-
 // Throws `muons` muons through layer `source` at exponent n0 and adds, for
 // each set of layers crossed at the setting's distance, the weights of its
 // tracks at every Chebyshev point: c^(N - n0) each.
@@ -149,7 +133,8 @@ setting_model model_setting(const telescope &scope, const counters &c,
   m.muons =
       std::min(muons_max, std::max<double>(block_muons, std::ceil(wanted)));
   meeting = 0.0;
-  for (const int source : sources_for(scope, c, s.rule)) {
+  for (const int source :
+       source_layers(scope.count, {s.rule}, !std::isnan(c.window_ns))) {
     std::vector<double> sums[model_points];
     for (std::vector<double> &p : sums) {
       p.assign(sets, 0.0);

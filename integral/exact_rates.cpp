@@ -1,4 +1,5 @@
 #include "integral/exact_rates.h"
+#include "simulation/counter.h"
 #include "simulation/quadrature.h"
 
 #include <boost/math/quadrature/gauss.hpp>
@@ -289,14 +290,6 @@ std::vector<double> crossings_of(const std::vector<extent> &layers) {
   return k;
 }
 
-int bits_in(std::uint32_t set) {
-  int n = 0;
-  for (; set != 0; set &= set - 1) {
-    ++n;
-  }
-  return n;
-}
-
 double depth_of(const telescope &scope, int i, double distance_cm) {
   // The top's lower face is depth 0, thin or not.
   return i == 0                  ? 0.0
@@ -313,8 +306,10 @@ std::string integral_refusal(const telescope &scope, double distance_cm) {
              std::to_string(i + 1) + " is thick";
     }
   }
-  if (!(distance_cm >= 0.0)) {
-    return "--method integral needs distances of 0 or more";
+  // Beyond 10 km the rate falls as 1/d^2 to where the weight's products
+  // underflow long before doubles run out: no telescope is built there.
+  if (!(distance_cm >= 0.0 && distance_cm <= 1e6)) {
+    return "--method integral needs distances from 0 to 1e6 cm";
   }
   bool one_depth = true, shared = false;
   for (int i = 0; i < scope.count; ++i) {

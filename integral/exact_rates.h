@@ -24,8 +24,8 @@
 #include <vector>
 
 // Why the integral cannot give the rates of `scope` at `distance_cm`, or ""
-// when it can: it needs thin layers, and layers at different depths (or
-// all at one).
+// when it can: it needs thin layers, distances up to 1e6 cm, and layers at
+// different depths (or all at one).
 std::string integral_refusal(const telescope &scope, double distance_cm);
 
 // For each set of two or more layers (bit i for layer i + 1), the rate of

@@ -31,6 +31,13 @@ constexpr double exponent_max = 10.0;
 constexpr unsigned threads_max = 256;
 // A window of this many nanoseconds is no coincidence window any more.
 constexpr double window_max_ns = 1e9;
+// Sizes, depths and offsets of a telescope, in cm: from 10 nm to 10 km
+// covers every detector, and keeps the sampler's areas (products of two
+// sizes) and their squares far from overflow and underflow.
+constexpr double size_min_cm = 1e-6;
+constexpr double place_max_cm = 1e6;
+const char *const size_range = "sizes run from 1e-6 to 1e6 cm";
+const char *const place_range = "depths and offsets run up to 1e6 cm";
 
 std::string quoted(const std::string &text) {
   return "'" + text + "'";
@@ -230,6 +237,12 @@ std::string read_box(const char *text, const char *what, layer &to) {
                    "is not a width and a length, and maybe a thickness, in "
                    "cm joined by x, as 10x31 or 5x5x1");
   }
+  for (int i = 0; i < parts; ++i) {
+    // Only a thickness may be 0, and that is read above.
+    if (size[i] > place_max_cm || (size[i] != 0.0 && size[i] < size_min_cm)) {
+      return std::string(what) + " " + quoted(text) + ": " + size_range;
+    }
+  }
   to = {size[0], size[1], size[2], 0.0, 0.0, 0.0};
   return "";
 }
@@ -264,6 +277,10 @@ std::string read_offset(const char *text, reading &r) {
     return "offset " + quoted(text) +
            " is not two numbers joined by a comma, as 0,0";
   }
+  if (std::fabs(r.offset[0]) > place_max_cm ||
+      std::fabs(r.offset[1]) > place_max_cm) {
+    return "offset " + quoted(text) + ": " + place_range;
+  }
   return "";
 }
 
@@ -279,8 +296,11 @@ std::string read_layer(const char *text, reading &r) {
     return "layer " + quoted(whole) + " " + expected;
   }
   layer l{};
-  if (!read_box(whole.substr(0, at).c_str(), "layer", l).empty()) {
-    return "layer " + quoted(whole) + " " + expected;
+  const std::string box = read_box(whole.substr(0, at).c_str(), "layer", l);
+  if (!box.empty()) {
+    return box.find(size_range) != box.npos
+               ? "layer " + quoted(whole) + ": " + size_range
+               : "layer " + quoted(whole) + " " + expected;
   }
   const std::vector<std::string> place = split(whole.substr(at + 1), ',');
   double depth = 0.0, corner[2] = {0.0, 0.0};
@@ -295,6 +315,10 @@ std::string read_layer(const char *text, reading &r) {
   if (!good) {
     return "layer " + quoted(whole) + " " + expected +
            ", with a DEPTH of 0 or more";
+  }
+  if (depth > place_max_cm || std::fabs(corner[0]) > place_max_cm ||
+      std::fabs(corner[1]) > place_max_cm) {
+    return "layer " + quoted(whole) + ": " + place_range;
   }
   if (r.between.size() == static_cast<std::size_t>(layers_max - 2)) {
     return "layer " + quoted(whole) + " is one too many: at most " +
@@ -966,6 +990,11 @@ fit_command read_fit_command(int argc, char **argv) {
   const char *option = "";
   command.problem = assemble(r, given, option, fit_only);
   command.option = option;
+  if (command.problem.empty() && r.arguments.requirements.size() > 1) {
+    command.problem = "--require gives velmora-fit one requirement; a "
+                      "require column gives each row its own";
+    command.option = "require";
+  }
   command.arguments = r.arguments;
   return command;
 }

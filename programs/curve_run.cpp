@@ -33,30 +33,16 @@ std::string law_name(zenith_law law, double exponent) {
   return "cos^" + shortest(exponent);
 }
 
-// The layers the muons must be drawn through so that every track that can
-// meet a requirement is counted once: the top, and each layer below it
-// through which a track can meet one while missing every layer above it;
-// all of them when chance coincidences are asked for, which tracks that
-// miss the top may take part in.
+// The layers the muons of `law` are drawn through.
 std::vector<int> sources_of(const curve_arguments &a, zenith_law law) {
-  std::vector<int> sources = {0};
   if (law == zenith_law::isotropic) {
-    return sources; // no flux to add passes up with
+    return {0}; // no flux to add passes up with
   }
-  const int count = a.scope.count;
-  const std::uint32_t all = (1U << count) - 1;
-  for (int j = 1; j < count - 1; ++j) {
-    const std::uint32_t below = all & ~((1U << j) - 1);
-    // Within this loop count > 2 always holds: its test is never false.
-    bool needed = !std::isnan(a.window_ns) && count > 2; // GCOVR_EXCL_BR_LINE
-    for (const curve_requirement &q : a.requirements) {
-      needed = needed || requirement_met(q.rule, below);
-    }
-    if (needed) {
-      sources.push_back(j);
-    }
+  std::vector<requirement> rules;
+  for (const curve_requirement &q : a.requirements) {
+    rules.push_back(q.rule);
   }
-  return sources;
+  return source_layers(a.scope.count, rules, !std::isnan(a.window_ns));
 }
 
 // The numbers joined by ';', one per layer.
@@ -173,6 +159,9 @@ namespace {
 struct crossings {
   std::vector<std::int64_t> top;
   std::vector<double> per_minute;
+  // The integral's rates per unit of flux (shares, isotropic): its
+  // efficiency, whatever the flux, even 0.
+  std::vector<double> per_unit;
 };
 
 // Events that fire exactly each set of layers, in Hz: muons, each layer
@@ -248,8 +237,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
     }
     singles += ",";
   }
-  const double through_top =
-      a.flux * box_flux_area(scope.layers[0], lean, a.exponent);
+  const double top_per_unit = box_flux_area(scope.layers[0], lean, a.exponent);
   // Which telescope and sky the rows are for, and how they were computed.
   const std::string described =
       (rates ? shortest(a.flux) : std::string()) + "," +
@@ -266,7 +254,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
   // The crossings at each distance, once for all requirements.
   std::vector<crossings> at(
       a.distances_cm.size(),
-      {std::vector<std::int64_t>(sets), std::vector<double>(sets)});
+      {std::vector<std::int64_t>(sets), std::vector<double>(sets), {}});
   for (std::size_t k = 0; k < a.distances_cm.size(); ++k) {
     crossings &c = at[k];
     if (integral) {
@@ -275,6 +263,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
       for (std::size_t set = 0; set < sets; ++set) {
         c.per_minute[set] = rates ? a.flux * exact[set] : exact[set];
       }
+      c.per_unit = exact;
       continue;
     }
     const std::size_t u = plan.position[k];
@@ -307,7 +296,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
         if (requirement_met(q.rule, layers)) {
           coincidences += c.top[set];
           rate += c.per_minute[set];
-          through += (layers & 1U) != 0 ? c.per_minute[set] : 0.0;
+          through += (layers & 1U) != 0 && integral ? c.per_unit[set] : 0.0;
         }
         detected += c.per_minute[set] *
                     detected_share(q.rule, layers, a.detection, count);
@@ -316,7 +305,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
       if (integral) {
         // The share of the muons through the top that meet the
         // requirement; no muons were counted.
-        const double efficiency = rates ? through / through_top : through;
+        const double efficiency = rates ? through / top_per_unit : through;
         row += ",," + formatted("%.10g", efficiency) + ",,";
       } else {
         const double efficiency = static_cast<double>(coincidences) / muons;

@@ -97,13 +97,12 @@ std::string with_interval(double value, const char *unit, const interval &i,
          to_error(i.low, shown_to) + ", " +
          (i.high_at_limit ? std::string("at least ") : "") +
          to_error(i.high, shown_to) + "]" +
-         (curvature > 0.0 ? "; from the curvature +-" +
-                                formatted("%.2g", curvature)
-                          : std::string("; no curvature to tell an error")) +
+         (curvature > 0.0
+              ? "; from the curvature +-" + formatted("%.2g", curvature)
+              : std::string("; no curvature to tell an error")) +
          "\n";
   // GCOVR_EXCL_BR_STOP
 }
-
 
 // A setting that counted coincidences where the model gives no rate at
 // any exponent the fit may take (a layer that detects nothing, a Monte
@@ -138,10 +137,6 @@ std::string start_fit(const fit_command &command, std::istream &in,
   run.command = command;
   run.name = name;
   const curve_arguments &a = command.arguments;
-  if (a.requirements.size() > 1) {
-    return "--require gives velmora-fit one requirement; a require column "
-           "gives each row its own";
-  }
   fit_problem &p = run.problem;
   p.intensity = command.report_intensity;
   p.scope = a.scope;
@@ -358,10 +353,9 @@ std::string fit_csv(const fit_run &run) {
       "," + (r.exponent_fixed ? shortest(r.exponent) : found(r.exponent)) +
       "," + range(r.exponent_range, !r.exponent_fixed) + "," +
       (r.exponent_fixed ? "1" : "0") + "," +
-      (std::isnan(r.correlation) ? std::string() : rough(r.correlation)) +
-      "," + found(r.deviance) + "," + std::to_string(r.degrees_of_freedom) +
-      "," + (r.degrees_of_freedom > 0 ? rough(r.p_value) : std::string()) +
-      "," +
+      (std::isnan(r.correlation) ? std::string() : rough(r.correlation)) + "," +
+      found(r.deviance) + "," + std::to_string(r.degrees_of_freedom) + "," +
+      (r.degrees_of_freedom > 0 ? rough(r.p_value) : std::string()) + "," +
       (n.valid ? found(n.rate_per_minute) + "," + found(n.exponent) + "," +
                      range(n.exponent_range, true)
                : std::string(",,,")) +
@@ -371,18 +365,17 @@ std::string fit_csv(const fit_run &run) {
   std::string csv = fit_header;
   for (std::size_t i = 0; i < p.settings.size(); ++i) {
     const setting &s = p.settings[i];
-    csv += shortest(s.tilt_deg) + "," + shortest(s.tilt_azimuth_deg) + "," +
-           shortest(s.distance_cm) + "," + s.require_text + "," +
-           shortest(s.coincidences) + "," + shortest(s.live_time_s) + "," +
-           shortest(s.coincidences / s.live_time_s * seconds_per_minute) + "," +
-           shortest(std::sqrt(std::max(s.coincidences, 1.0)) / s.live_time_s *
-                    seconds_per_minute) +
-           "," +
-           found(model_hz(p, i, r.flux, r.exponent) * seconds_per_minute) +
-           "," +
-           (n.valid ? found(naive_hz(n, s) * seconds_per_minute)
-                    : std::string()) +
-           "," + fitted;
+    csv +=
+        shortest(s.tilt_deg) + "," + shortest(s.tilt_azimuth_deg) + "," +
+        shortest(s.distance_cm) + "," + s.require_text + "," +
+        shortest(s.coincidences) + "," + shortest(s.live_time_s) + "," +
+        shortest(s.coincidences / s.live_time_s * seconds_per_minute) + "," +
+        shortest(std::sqrt(std::max(s.coincidences, 1.0)) / s.live_time_s *
+                 seconds_per_minute) +
+        "," + found(model_hz(p, i, r.flux, r.exponent) * seconds_per_minute) +
+        "," +
+        (n.valid ? found(naive_hz(n, s) * seconds_per_minute) : std::string()) +
+        "," + fitted;
   }
   return csv;
 }

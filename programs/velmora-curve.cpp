@@ -12,7 +12,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <sched.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -22,17 +21,6 @@ namespace {
 
 using steady = std::chrono::steady_clock;
 constexpr auto progress_interval = std::chrono::milliseconds(250);
-
-// The cores this process may run on, as taskset or a container limits them.
-unsigned usable_cores() {
-  cpu_set_t set;
-  // The set holds 1024 CPUs: the call fails only where the kernel counts
-  // more.
-  if (sched_getaffinity(0, sizeof set, &set) == 0) { // GCOVR_EXCL_BR_LINE
-    return static_cast<unsigned>(CPU_COUNT(&set));
-  }
-  return std::max(1U, std::thread::hardware_concurrency()); // GCOVR_EXCL_LINE
-}
 
 // The blocks handed out in order to whichever thread is free, each thread
 // adding to tallies of its own; a group's rows are written once each of its

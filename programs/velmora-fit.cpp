@@ -10,23 +10,11 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <sched.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-// The cores this process may run on, as taskset or a container limits them.
-unsigned usable_cores() {
-  cpu_set_t set;
-  // The set holds 1024 CPUs: the call fails only where the kernel counts
-  // more.
-  if (sched_getaffinity(0, sizeof set, &set) == 0) { // GCOVR_EXCL_BR_LINE
-    return static_cast<unsigned>(CPU_COUNT(&set));
-  }
-  return std::max(1U, std::thread::hardware_concurrency()); // GCOVR_EXCL_LINE
-}
 
 // A problem with the measurements: one line on standard error, status 2.
 [[noreturn]] void refuse_data(const std::string &problem) {

@@ -5,14 +5,6 @@
 
 namespace {
 
-int bits_in(std::uint32_t set) {
-  int n = 0;
-  for (; set != 0; set &= set - 1) {
-    ++n;
-  }
-  return n;
-}
-
 // Adds, for every partition of the layers in `rest` joined to the blocks
 // already made, m tau^(m-1) prod rho over the blocks, into `sum`. Blocks
 // are built as restricted growth: the lowest layer left opens a new block
@@ -105,4 +97,21 @@ double accidental_rate(const requirement &r, const double *events_hz,
 double counting_time(double rate_hz, double accidental_hz, double precision) {
   return (rate_hz + accidental_hz) /
          (precision * precision * rate_hz * rate_hz);
+}
+
+std::vector<int> source_layers(int count, const std::vector<requirement> &rules,
+                               bool accidentals) {
+  std::vector<int> sources = {0};
+  const std::uint32_t all = (1U << count) - 1;
+  for (int j = 1; j < count - 1; ++j) {
+    const std::uint32_t below = all & ~((1U << j) - 1);
+    bool needed = accidentals;
+    for (const requirement &rule : rules) {
+      needed = needed || requirement_met(rule, below);
+    }
+    if (needed) {
+      sources.push_back(j);
+    }
+  }
+  return sources;
 }

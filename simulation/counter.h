@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // Which layers must give a signal for a coincidence: every layer in
 // `needed` (bit i for layer i + 1, top first), and at least `at_least`
@@ -14,6 +15,24 @@ struct requirement {
 };
 
 bool requirement_met(const requirement &r, std::uint32_t fired);
+
+// The layers of a telescope of `count` layers that the muons must be drawn
+// through so that every track that can meet one of `rules` is counted
+// once: the top, and each layer between the paddles through which a track
+// can meet one while missing every layer above it; all of them when chance
+// coincidences are counted, which tracks that miss the top may take part
+// in.
+std::vector<int> source_layers(int count, const std::vector<requirement> &rules,
+                               bool accidentals);
+
+// How many layers a set holds.
+inline int bits_in(std::uint32_t set) {
+  int n = 0;
+  for (; set != 0; set &= set - 1) {
+    ++n;
+  }
+  return n;
+}
 
 // The probability that of the layers `crossed`, each giving a signal with
 // its probability detection[i] and independently of the others, exactly
