@@ -33,7 +33,8 @@ void pass(benchmark::State &state, const telescope &scope, double tilt_deg,
           double exponent, std::size_t count, double from_cm = 0.0) {
   std::vector<double> distances(count, 10.0);
   for (std::size_t k = 0; count > 1 && k < count; ++k) {
-    distances[k] = from_cm + 100.0 * static_cast<double>(k) / (count - 1);
+    distances[k] = from_cm + 100.0 * static_cast<double>(k) /
+                                 static_cast<double>(count - 1);
   }
   const pass_setup setup{
       scope, zenith_law::cos_squared, exponent, {tilt_deg, 0.0}, 0,

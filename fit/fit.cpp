@@ -90,8 +90,9 @@ interval profile_interval(Profile profile, double least, double best,
   }
   const auto reach = [&](double direction, double limit) {
     double outer = best;
-    for (double d = step; d < 1e300; d *= 2) {
-      outer = best + direction * d;
+    // A step below 1e300 doubles past any limit in fewer than 2100 steps.
+    for (int doubling = 0; doubling < 2100; ++doubling) {
+      outer = best + direction * std::ldexp(step, doubling);
       if ((direction < 0 ? outer <= limit : outer >= limit) ||
           above(outer) >= 0.0) {
         break;
@@ -204,6 +205,7 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
 naive_fit fit_naively(const std::vector<setting> &settings) {
   naive_fit r{};
   std::vector<double> tilts;
+  tilts.reserve(settings.size());
   for (const setting &s : settings) {
     tilts.push_back(s.tilt_deg);
   }

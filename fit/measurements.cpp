@@ -96,7 +96,7 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
     if (!line.empty() && line.back() == '\r') {
       line.pop_back();
     }
-    const std::string at = name + ":" + std::to_string(number) + ": ";
+    const std::string at = at_line(name, number);
     if (line.find_first_not_of(" \t") == line.npos || line[0] == '#') {
       continue;
     }
@@ -192,4 +192,12 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
     return name + ": no settings below the header";
   }
   return "";
+}
+
+std::string at_line(const std::string &name, int line) {
+  std::string at = name;
+  at += ':';
+  at += std::to_string(line);
+  at += ": ";
+  return at;
 }

@@ -39,6 +39,9 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
               std::string (*distance_problem)(const telescope &, double),
               std::vector<setting> &settings);
 
+// "name:line: ", as a message about a line of the measurements begins.
+std::string at_line(const std::string &name, int line);
+
 // Reads a requirement as --require takes one (all, a number K of layers,
 // or layer numbers joined by +) for a telescope of `layers` layers; the
 // problem, or "".

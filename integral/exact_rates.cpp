@@ -257,7 +257,8 @@ std::vector<stretch> stretches_at(const std::vector<extent> &layers, double k) {
 void cut_by_octaves(std::vector<double> &k) {
   const auto [from, to] = std::minmax_element(k.begin(), k.end());
   const double low = *from, high = *to;
-  for (double cut = 1.0; cut <= 0x1p40; cut *= 2) {
+  for (int octave = 0; octave <= 40; ++octave) {
+    const double cut = std::ldexp(1.0, octave);
     for (const double at : {-cut, cut}) {
       if (at > low && at < high) {
         k.push_back(at);

@@ -352,7 +352,10 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
       } else {
         row += ",,"; // no rate, no accidentals, no counting time
       }
-      csv += row + "," + singles + described;
+      csv += row;
+      csv += ',';
+      csv += singles;
+      csv += described;
     }
   }
   return csv;

@@ -120,8 +120,7 @@ std::string unseen_counts(const fit_run &run) {
       seen = model_hz(p, i, 1.0, n) > 0.0;
     }
     if (!seen) {
-      return run.name + ":" + std::to_string(s.line) + ": " +
-             shortest(s.coincidences) +
+      return at_line(run.name, s.line) + shortest(s.coincidences) +
              " coincidences counted where the telescope as described sees "
              "nothing, whatever the sky: check its detection, noise and "
              "layers";
@@ -163,7 +162,7 @@ std::string start_fit(const fit_command &command, std::istream &in,
     const std::string refusal = integral_refusal(p.scope, s.distance_cm);
     if (!refusal.empty()) {
       if (command.method_given && a.method == curve_method::integral) {
-        return name + ":" + std::to_string(s.line) + ": " + refusal;
+        return at_line(name, s.line) + refusal;
       }
       run.method = model_method::monte_carlo;
     }

@@ -103,7 +103,9 @@ int main(int argc, char **argv) {
       // GCOVR_EXCL_START
       if (show_progress) {
         std::fprintf(stderr, "\r%s: %3d%%", program_invocation_short_name,
-                     static_cast<int>(100.0 * run.muons_done / all_muons));
+                     static_cast<int>(
+                         100.0 * static_cast<double>(run.muons_done.load()) /
+                         all_muons));
         progress_shown = true;
       }
       // GCOVR_EXCL_STOP

@@ -61,8 +61,10 @@ double toy_accidentals(const requirement &r, const std::vector<double> &rates,
       continue;
     }
     std::exponential_distribution<double> gap(rates[g]);
-    for (double t = gap(random); t < seconds; t += gap(random)) {
+    double t = gap(random);
+    while (t < seconds) {
       events.push_back({t, g});
+      t += gap(random);
     }
   }
   std::sort(events.begin(), events.end(),

@@ -13,7 +13,7 @@
 // layer above the source are in no set.
 inline std::vector<std::vector<std::int64_t>>
 run_pass(const telescope &scope, zenith_law law, double exponent,
-         const tilt &lean, int source, std::vector<double> distances,
+         const tilt &lean, int source, const std::vector<double> &distances,
          std::int32_t muons, std::uint32_t seed = 1) {
   std::vector<double> sorted = distances;
   std::sort(sorted.begin(), sorted.end());

@@ -459,6 +459,7 @@ TEST(curve_pass, searching_counts_what_each_distance_counts) {
     const telescope scope = stack(layers, thick && trial % 2 == 1 ? 0.4 : 0);
     const tilt lean{trial % 3 == 0 ? 0 : uniform(0, 90), uniform(0, 360)};
     std::vector<double> distances;
+    distances.reserve(26);
     for (int k = 0; k < 24; ++k) {
       distances.push_back(depth + uniform(0, 60));
     }
