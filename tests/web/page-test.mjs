@@ -238,24 +238,12 @@ try {
 
   // Measurements fitted, from a file or pasted, as velmora-fit fits them;
   // a bad file shows the command's message and runs nothing. The columns
-  // are what velmora-curve gives for the counts of ten minutes. The
-  // module's sin, cos and acos are not glibc's and differ from them in the
-  // last bit for some arguments; the integral's models do, and the fit's
-  // optimum, on a flat minimum, moves by about 1e-8 with them: there the
-  // CSV's numbers are compared to 1e-6 (of the number, above 1), the
-  // report, rounded, byte for byte.
-  const nearly = (actual, expected) => {
-    const cells = (csv) => csv.split(/[,\n]/);
-    const [a, e] = [cells(actual), cells(expected)];
-    assert.equal(a.length, e.length);
-    a.forEach((cell, i) => assert.ok(cell === e[i] || Math.abs(cell - e[i]) <= 1e-6 * Math.max(1, Math.abs(e[i])),
-      `${cell} for ${e[i]}`));
-  };
+  // are what velmora-curve gives for the counts of ten minutes.
   const measured = 'tilt_deg,distance_cm,coincidences,live_time_s\n0,3,129,600\n15,3,122,600\n' +
     '30,3,103,600\n45,3,76,600\n60,3,50,600\n75,3,30,600\n90,3,23,600\n';
   const fitNatively = (words, name) => natively([...words, name], path.join(path.dirname(native), 'velmora-fit'), folder);
   const fits = [
-    ['a file opened, N fitted by the integral', 'counts.csv', measured, [], ['--paddles', '5x5'], nearly],
+    ['a file opened, N fitted by the integral', 'counts.csv', measured, [], ['--paddles', '5x5'], assert.equal],
     ['pasted, thick paddles, N fixed, I reported', null, measured, ['fixed', 'intensity'],
       ['--paddles', '5x5x1', '--exponent', '2', '--intensity'], assert.equal],
     ['a file with a bad count', 'bad.csv', measured.replace('76', '7x6'), [], ['--paddles', '5x5']],
