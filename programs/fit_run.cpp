@@ -114,9 +114,11 @@ std::string unseen_counts(const fit_run &run) {
   for (std::size_t i = 0; i < p.settings.size(); ++i) {
     const setting &s = p.settings[i];
     bool seen = s.coincidences == 0.0;
-    for (double n = c.exponent_fixed ? c.arguments.exponent : 0.0;
-         !seen && n <= model_exponent_max;
-         n += c.exponent_fixed ? model_exponent_max + 1 : 1.0) {
+    // The exponent held, or each whole one the fit may take.
+    const int tries =
+        c.exponent_fixed ? 1 : 1 + static_cast<int>(model_exponent_max);
+    for (int t = 0; !seen && t < tries; ++t) {
+      const double n = c.exponent_fixed ? c.arguments.exponent : t;
       seen = model_hz(p, i, 1.0, n) > 0.0;
     }
     if (!seen) {
