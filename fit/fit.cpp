@@ -192,6 +192,8 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
       deviance += 2 * s.coincidences * std::log(s.coincidences / mu);
     }
   }
+  // Never below 0 but by rounding, where the model meets every count.
+  deviance = std::max(deviance, 0.0);
   r.deviance = deviance;
   r.degrees_of_freedom =
       static_cast<int>(p.settings.size()) - (exponent_fixed ? 1 : 2);

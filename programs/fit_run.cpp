@@ -84,12 +84,13 @@ std::string to_error(double value, double error) {
 // curvature +-e", an end that reached its parameter's range marked.
 std::string with_interval(double value, const char *unit, const interval &i,
                           double curvature) {
-  // The side that did not stop at the parameter's range tells the error.
-  const double error = i.low_at_limit ? i.high - value
-                       : i.high_at_limit
-                           ? value - i.low
-                           : std::min(value - i.low, i.high - value);
-  const double shown_to = error > 0.0 ? error : curvature;
+  // The side that did not stop at the parameter's range tells the error;
+  // where both stopped, the range's half width is all there is to tell.
+  const double shown_to =
+      i.low_at_limit && i.high_at_limit ? (i.high - i.low) / 2
+      : i.low_at_limit                  ? i.high - value
+      : i.high_at_limit                 ? value - i.low
+                        : std::min(value - i.low, i.high - value);
   // Its untested branches only clean up after an allocation that throws.
   // GCOVR_EXCL_BR_START
   return to_error(value, shown_to) + unit + "\n  68% interval [" +
@@ -303,9 +304,12 @@ std::string fit_report(const fit_run &run) {
                            : above ? r.exponent_range.high - r.exponent
                                    : r.exponent - r.exponent_range.low;
       report += ";\n  " + formatted("%.3g", std::fabs(off)) +
-                (off > 0 ? " above" : " below") + " the fit's N, " +
-                formatted("%.2g", error > 0 ? std::fabs(off) / error : 0.0) +
-                " times the fit's error";
+                (off > 0 ? " above" : " below") + " the fit's N";
+      // A fit with no curvature at a stopped end has no error to compare.
+      if (error > 0) {
+        report += ", " + formatted("%.2g", std::fabs(off) / error) +
+                  " times the fit's error";
+      }
     }
     report += "\n";
   }

@@ -299,6 +299,19 @@ const command_case cases[] = {
      {"\nexponent N = 10.00\n  68% interval [9.85, at least 10.00]; from the curvature +-1.4\n",
       " for 0 degrees of freedom: no test of the fit\n",
       "\n  4.46 above the fit's N, 3.2 times the fit's error\n"}},
+    // A narrow telescope and rates that fall faster than any cos^N between
+    // 30 and 60 degrees: the naive fit lands above.
+    {"fit_naive_above", {fit}, "", "velmora-fit: 3 settings", 0, {},
+     columns + "0,100,1000,600\n30,100,950,600\n60,100,100,600\n",
+     {"\n  0.0794 above the fit's N, 0.61 times the fit's error\n"}},
+    // Lying on its side, the telescope's rate hardly depends on N: the
+    // likelihood has no curvature and the interval spans N's whole range,
+    // so no error is told and none is compared with the naive fit's.
+    {"fit_without_curvature", {fit}, "", "velmora-fit: 2 settings", 0, {},
+     columns + "90,0,5,600\n85,0,5,600\n",
+     {"\nexponent N = 0.0\n  68% interval [at most 0.0, at least 10.0]; no "
+      "curvature to tell an error\nintervals where",
+      "below the fit's N\n\n"}},
     // Three counts a setting: the flux's interval still has two ends, found
     // in log J, short of 0, where -ln L has no bound.
     {"fit_of_sparse_counts", {fit}, "", "velmora-fit: 2 settings", 0, {},
@@ -335,6 +348,8 @@ const command_case cases[] = {
     {"fit_two_requirements", {fit, "--require", "all,2"},
      "velmora-fit: --require gives velmora-fit one requirement; a require column gives each "
      "row its own"},
+    {"fit_top_alone", {fit, "--top", "5x5", "m.csv"},
+     "velmora-fit: --top needs --bottom too; --paddles gives both paddles one size"},
     // --tilt would otherwise be taken for the beginning of --tilt-azimuth.
     {"fit_curve_option", {fit, "--tilt", "5", "m.csv"},
      "velmora-fit: option '--tilt' is velmora-curve's, not this command's"},
