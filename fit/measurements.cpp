@@ -100,7 +100,15 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
     if (line.find_first_not_of(" \t") == line.npos || line[0] == '#') {
       continue;
     }
-    const std::vector<std::string> parts = split(line, ',');
+    std::vector<std::string> parts = split(line, ',');
+    // Blanks around a field, as a hand-written file or a spreadsheet puts
+    // them after the commas, are no part of it.
+    for (std::string &part : parts) {
+      const std::size_t first = part.find_first_not_of(" \t");
+      part = first == part.npos
+                 ? std::string()
+                 : part.substr(first, part.find_last_not_of(" \t") - first + 1);
+    }
     if (!header) {
       for (std::size_t i = 0; i < parts.size(); ++i) {
         int c = 0;

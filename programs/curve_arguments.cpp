@@ -31,6 +31,12 @@ constexpr double exponent_max = 10.0;
 constexpr unsigned threads_max = 256;
 // A window of this many nanoseconds is no coincidence window any more.
 constexpr double window_max_ns = 1e9;
+// A million times the sea level's flux, and its intensity, are beyond every
+// sky; no counter counts faster than a gigahertz. Within them the rates of
+// the largest telescope stay far from overflow.
+constexpr double flux_max = 1e6;      // cm^-2 min^-1
+constexpr double intensity_max = 1e8; // m^-2 s^-1 sr^-1
+constexpr double noise_max_hz = 1e9;
 // Sizes, depths and offsets of a telescope, in cm: from 10 nm to 10 km
 // covers every detector, and keeps the sampler's areas (products of two
 // sizes) and their squares far from overflow and underflow.
@@ -223,11 +229,12 @@ std::string read_bounded(const char *text, const char *what, double low,
 }
 
 std::string read_flux(const char *text, reading &r) {
-  return read_bounded(text, "flux", 0.0, HUGE_VAL, r.arguments.flux);
+  return read_bounded(text, "flux", 0.0, flux_max, r.arguments.flux);
 }
 
 std::string read_intensity(const char *text, reading &r) {
-  return read_bounded(text, "intensity", 0.0, HUGE_VAL, r.arguments.intensity);
+  return read_bounded(text, "intensity", 0.0, intensity_max,
+                      r.arguments.intensity);
 }
 
 // WxL or WxLxT: positive finite numbers joined by a lower-case x, and a
@@ -240,8 +247,7 @@ std::string read_box(const char *text, const char *what, layer &to) {
   for (const char *at = text; good;) {
     int used = 0;
     good = parts < 3 && std::sscanf(at, "%lf%n", &size[parts], &used) == 1 &&
-           std::isfinite(size[parts]) &&
-           (size[parts] > 0.0 || (parts == 2 && size[parts] == 0.0));
+           std::isfinite(size[parts]);
     ++parts;
     at += used;
     if (!good || *at == '\0') {
@@ -256,8 +262,9 @@ std::string read_box(const char *text, const char *what, layer &to) {
                    "cm joined by x, as 10x31 or 5x5x1");
   }
   for (int i = 0; i < parts; ++i) {
-    // Only a thickness may be 0, and that is read above.
-    if (size[i] > place_max_cm || (size[i] != 0.0 && size[i] < size_min_cm)) {
+    // Only a thickness may be 0: a thin layer.
+    if (size[i] > place_max_cm ||
+        (size[i] < size_min_cm && !(i == 2 && size[i] == 0.0))) {
       return std::string(what) + " " + quoted(text) + ": " + size_range;
     }
   }
@@ -387,7 +394,7 @@ std::string read_detection(const char *text, reading &r) {
 }
 
 std::string read_noise(const char *text, reading &r) {
-  return read_per_layer(text, "noise rate", 0.0, HUGE_VAL, r.noise_hz);
+  return read_per_layer(text, "noise rate", 0.0, noise_max_hz, r.noise_hz);
 }
 
 std::string read_window(const char *text, reading &r) {
@@ -576,7 +583,7 @@ const curve_option options[] = {
     {"seed", "S",
      "where the random numbers start, 0 to 4294967295; default 1, "
      "where the programs start (0 gives the same as 1 through a thin "
-     "upright upper paddle)",
+     "upper paddle lying level)",
      read_seed, both_commands},
     {"threads", "N",
      "threads to run on, 1 to 256; default every core the "

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
 
 const char fit_header[] =
     "tilt_deg,tilt_azimuth_deg,distance_cm,require,coincidences,live_time_s,"
@@ -173,9 +174,22 @@ std::string start_fit(const fit_command &command, std::istream &in,
   if (command.method_given && a.method == curve_method::monte_carlo) {
     run.method = model_method::monte_carlo;
   }
-  if (!command.exponent_fixed && p.settings.size() < 2) {
-    return name + ": one setting cannot tell J from N: give more, or fix N "
-                  "with --exponent";
+  // Rows that repeat one setting add counts, not a lever on N. Lying
+  // level, the telescope has no azimuth to tell apart.
+  const auto geometry = [](const setting &s) {
+    return std::make_tuple(s.tilt_deg,
+                           s.tilt_deg == 0.0 ? 0.0 : s.tilt_azimuth_deg,
+                           s.distance_cm, s.require_text);
+  };
+  const auto first = geometry(p.settings.front());
+  const bool one_setting =
+      std::all_of(p.settings.begin(), p.settings.end(),
+                  [&](const setting &s) { return geometry(s) == first; });
+  if (!command.exponent_fixed && one_setting) {
+    return name +
+           (p.settings.size() < 2 ? ": one setting"
+                                  : ": its rows are all one setting, which") +
+           " cannot tell J from N: give more, or fix N with --exponent";
   }
   run.drawn_at = command.exponent_fixed ? a.exponent : 2.0;
   run.redraws = 0;
@@ -270,10 +284,13 @@ std::string fit_report(const fit_run &run) {
                 " and N: " + formatted("%.2f", r.correlation) + "\n";
     }
   }
-  report += "intervals where -2 ln L rises by 1, the other parameter "
-            "fitted anew\n";
+  report += r.exponent_fixed ? "interval where -2 ln L rises by 1\n"
+                             : "intervals where -2 ln L rises by 1, the "
+                               "other parameter fitted anew\n";
   report += "deviance " + formatted("%.3g", r.deviance) + " for " +
-            std::to_string(r.degrees_of_freedom) + " degrees of freedom";
+            std::to_string(r.degrees_of_freedom) +
+            (r.degrees_of_freedom == 1 ? " degree" : " degrees") +
+            " of freedom";
   // Its untested branches only clean up after an allocation that throws.
   // GCOVR_EXCL_BR_START
   report += r.degrees_of_freedom > 0 ? ", p = " + formatted("%.2g", r.p_value)
@@ -343,7 +360,9 @@ std::string fit_csv(const fit_run &run) {
   const sky_figures sky = sky_of(run);
   // Its untested branches only clean up after an allocation that throws.
   // GCOVR_EXCL_BR_START
-  // What the fit found, to seven digits: the minimisers place a least to
+  // What the fit found, and the rates of the counts, to seven digits (more
+  // than any count gives; 7.6 rather than 7.6000000000000005): the
+  // minimisers place a least to
   // about 1e-8 of its value, so further digits would only show the last
   // bits of the maths library, which differ from one processor to another.
   // The correlation and p, from differences of -ln L, to four.
@@ -374,9 +393,9 @@ std::string fit_csv(const fit_run &run) {
         shortest(s.tilt_deg) + "," + shortest(s.tilt_azimuth_deg) + "," +
         shortest(s.distance_cm) + "," + s.require_text + "," +
         shortest(s.coincidences) + "," + shortest(s.live_time_s) + "," +
-        shortest(s.coincidences / s.live_time_s * seconds_per_minute) + "," +
-        shortest(std::sqrt(std::max(s.coincidences, 1.0)) / s.live_time_s *
-                 seconds_per_minute) +
+        found(s.coincidences / s.live_time_s * seconds_per_minute) + "," +
+        found(std::sqrt(std::max(s.coincidences, 1.0)) / s.live_time_s *
+              seconds_per_minute) +
         "," + found(model_hz(p, i, r.flux, r.exponent) * seconds_per_minute) +
         "," +
         (n.valid ? found(naive_hz(n, s) * seconds_per_minute) : std::string()) +

@@ -6,8 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno> // program_invocation_short_name
+#include <cerrno> // errno, program_invocation_short_name
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <thread>
@@ -66,7 +67,9 @@ int main(int argc, char **argv) {
   if (!from_input) {
     file.open(command.file);
     if (!file) {
-      refuse_command_line(("cannot read '" + command.file + "'").c_str());
+      const std::string why = std::strerror(errno);
+      refuse_command_line(
+          ("cannot read '" + command.file + "': " + why).c_str());
     }
   }
   fit_run run;

@@ -267,7 +267,7 @@ const command_case cases[] = {
      "exponent N = 1.922\n  68% interval [1.834, 2.014]; from the curvature +-0.09\n"
      "correlation of J and N: 0.05\n"
      "intervals where -2 ln L rises by 1, the other parameter fitted anew\n"
-     "deviance 23.8 for 1 degrees of freedom, p = 1.1e-06\n", 0, {}, measured},
+     "deviance 23.8 for 1 degree of freedom, p = 1.1e-06\n", 0, {}, measured},
     // Counts of a cos^3.5 sky through thick paddles: the Monte Carlo, drawn
     // at N = 2 first, is drawn again where the fit lands.
     {"fit_draws_again_where_it_lands", {fit, "--paddles", "5x5x1", "-"}, "",
@@ -322,7 +322,7 @@ const command_case cases[] = {
     // and a good fit, with no warning.
     {"fit_at_the_bottom_of_the_range", {fit}, "", "velmora-fit: 3 settings", 0, {},
      columns + "0,10,176,600\n10,10,176,600\n20,10,176,600\n",
-     {"\n  68% interval [at most 0.0", " for 1 degrees of freedom, p = 1\n\nthe naive fit"}},
+     {"\n  68% interval [at most 0.0", " for 1 degree of freedom, p = 1\n\nthe naive fit"}},
     // Thick paddles take the Monte Carlo. Drawn at N = 2 for data of N = 4,
     // it draws again where the fit landed, and more muons for the setting
     // with the most counts.
@@ -335,11 +335,11 @@ const command_case cases[] = {
     {"fit_of_one_tilt", {fit, "--paddles", "5x5x1", "--exponent", "2"}, "",
      "velmora-fit: 2 settings from standard input; telescope 5x5x1|5x5x1@d:0:0\n"
      "model: the Monte Carlo, 65536 muons a setting, drawn at N = 2.000\n", 0, {}, one_tilt,
-     {"\nexponent N = 2, fixed\n", " for 1 degrees of freedom, p = 0.99\n\n tilt azimuth"}},
+     {"\nexponent N = 2, fixed\ninterval where -2 ln L rises by 1\n", " for 1 degree of freedom, p = 0.99\n\n tilt azimuth"}},
     // Fitted, its N goes into the CSV; no degree of freedom is left.
     {"fit_of_one_tilt_csv", {fit, "--csv", "--paddles", "5x5x1"}, "",
      "tilt_deg,tilt_azimuth_deg,distance_cm,", 0, {}, one_tilt,
-     {"\n0,0,3,all,130,600,13,1.1401754250991378,", ",0,,,,,,mc,5x5x1|5x5x1@d:0:0\n"}},
+     {"\n0,0,3,all,130,600,13,1.140175,", ",0,,,,,,mc,5x5x1|5x5x1@d:0:0\n"}},
     {"fit_from_a_terminal", {fit}, "velmora-fit: give a FILE of measurements, or pipe them in",
      "", 2, from_a_terminal},
     // Given a FILE, standard input is left alone.
@@ -356,10 +356,13 @@ const command_case cases[] = {
     {"fit_one_setting", {fit},
      "velmora-fit: standard input: one setting cannot tell J from N", "", 2, {},
      "tilt_deg,distance_cm,coincidences,live_time_s\n0,10,5,60\n"},
+    {"fit_one_setting_repeated", {fit},
+     "velmora-fit: standard input: its rows are all one setting, which cannot tell J from N",
+     "", 2, {}, columns + "30,3,390,1800\n30,3,300,1800\n"},
     {"fit_two_files", {fit, "a.csv", "b.csv"},
      "velmora-fit: one file of measurements at a time, not 2"},
     {"fit_missing_file", {fit, "/nonexistent.csv"},
-     "velmora-fit: cannot read '/nonexistent.csv'"},
+     "velmora-fit: cannot read '/nonexistent.csv': No such file or directory"},
     {"fit_bad_field", {fit}, "velmora-fit: standard input:3: tilt_deg '95'", "", 2,
      {}, "tilt_deg,distance_cm,coincidences,live_time_s\n0,10,5,60\n95,10,5,60\n"},
     {"fit_nothing_counted", {fit}, "velmora-fit: standard input: no coincidences "

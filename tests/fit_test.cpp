@@ -230,6 +230,11 @@ const std::string header = "tilt_deg,distance_cm,coincidences,live_time_s\n";
 TEST(read_settings, takes_good_files_and_refuses_bad_fields) {
   const file_case cases[] = {
       {"good", header + "0,3,100,60\n30,3,80,60\n", ""},
+      {"blanks around fields",
+       "tilt_deg, distance_cm,\tcoincidences ,live_time_s\n0, 3, 100, 60\n",
+       ""},
+      {"blank field", header + "0, ,100,60\n",
+       "m.csv:2: distance_cm '' is not"},
       {"columns in any order, optional ones, comments, CRLF",
        "# our telescope\r\nrequire,live_time_s,coincidences,distance_cm,"
        "tilt_azimuth_deg,tilt_deg\r\n\r\nall,60,100,3,90,0\r\n",
