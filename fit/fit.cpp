@@ -65,8 +65,9 @@ double crossing(F f, double inside, double outside, bool &at_limit) {
   if (at_limit) {
     return outside;
   }
-  // A least found to the minimiser's precision may lie a hair above the
-  // profile's own at `inside`; there is then no crossing to look for.
+  // A profile whose fit anew at `inside` lies half a unit or more above the
+  // least (its inner minimiser lost the least, or it is not a number) has
+  // no crossing to look for: the side is left at `inside`.
   if (!(f(inside) < 0.0)) {
     return inside;
   }
@@ -192,8 +193,10 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
       deviance += 2 * s.coincidences * std::log(s.coincidences / mu);
     }
   }
-  // Never below 0 but by rounding, where the model meets every count.
-  deviance = std::max(deviance, 0.0);
+  // Where the model meets every count, what is left is rounding: 0.
+  if (deviance < 1e-9) {
+    deviance = 0.0;
+  }
   r.deviance = deviance;
   r.degrees_of_freedom =
       static_cast<int>(p.settings.size()) - (exponent_fixed ? 1 : 2);

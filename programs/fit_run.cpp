@@ -123,6 +123,16 @@ std::string unseen_counts(const fit_run &run) {
       const double n = c.exponent_fixed ? c.arguments.exponent : t;
       seen = model_hz(p, i, 1.0, n) > 0.0;
     }
+    if (!seen && run.method == model_method::monte_carlo) {
+      // A sample that no track of the setting met may only be too small
+      // for a telescope that sees little.
+      return at_line(run.name, s.line) + shortest(s.coincidences) +
+             " coincidences counted where none of the Monte Carlo's " +
+             shortest(p.models[i].muons) +
+             " muons gives one: the telescope as described sees nothing "
+             "(check its detection, noise and layers), or too little for so "
+             "few muons (for thin layers, try --method integral)";
+    }
     if (!seen) {
       return at_line(run.name, s.line) + shortest(s.coincidences) +
              " coincidences counted where the telescope as described sees "
@@ -362,26 +372,32 @@ std::string fit_csv(const fit_run &run) {
   // GCOVR_EXCL_BR_START
   // What the fit found, and the rates of the counts, to seven digits (more
   // than any count gives; 7.6 rather than 7.6000000000000005): the
-  // minimisers place a least to
-  // about 1e-8 of its value, so further digits would only show the last
-  // bits of the maths library, which differ from one processor to another.
-  // The correlation and p, from differences of -ln L, to four.
+  // minimisers place a least to about 1e-8 of its value, so further digits
+  // would only show the last bits of the maths library, which differ from
+  // one processor to another. Exponents to five decimals: near 0, where a
+  // fit may stop at its range, their digits are the minimiser's tolerance,
+  // not its value. The correlation and p, from differences of -ln L, to
+  // four.
   const auto found = [](double value) { return formatted("%.7g", value); };
+  const auto exponent = [](double value) { return formatted("%.5f", value); };
   const auto rough = [](double value) { return formatted("%.4g", value); };
   const auto range = [&](const interval &i, bool given) {
     return given ? found(i.low) + "," + found(i.high) : std::string(",");
   };
+  const auto exponents = [&](const interval &i, bool given) {
+    return given ? exponent(i.low) + "," + exponent(i.high) : std::string(",");
+  };
   const std::string fitted =
       found(sky.flux) + "," + range(sky.flux_range, !p.intensity) + "," +
       found(sky.intensity) + "," + range(sky.intensity_range, p.intensity) +
-      "," + (r.exponent_fixed ? shortest(r.exponent) : found(r.exponent)) +
-      "," + range(r.exponent_range, !r.exponent_fixed) + "," +
+      "," + (r.exponent_fixed ? shortest(r.exponent) : exponent(r.exponent)) +
+      "," + exponents(r.exponent_range, !r.exponent_fixed) + "," +
       (r.exponent_fixed ? "1" : "0") + "," +
       (std::isnan(r.correlation) ? std::string() : rough(r.correlation)) + "," +
       found(r.deviance) + "," + std::to_string(r.degrees_of_freedom) + "," +
       (r.degrees_of_freedom > 0 ? rough(r.p_value) : std::string()) + "," +
-      (n.valid ? found(n.rate_per_minute) + "," + found(n.exponent) + "," +
-                     range(n.exponent_range, true)
+      (n.valid ? found(n.rate_per_minute) + "," + exponent(n.exponent) + "," +
+                     exponents(n.exponent_range, true)
                : std::string(",,,")) +
       "," + (run.method == model_method::integral ? "integral" : "mc") + "," +
       telescope_text(p.scope) + "\n";

@@ -148,6 +148,7 @@ const refusal_case refusals[] = {
     {{"--offset", "0,-2e6", "3"},
      "offset '0,-2e6': depths and offsets run up to 1e6 cm",
      "offset"},
+    {{"--offset", "-2e6,0", "3"}, "offset '-2e6,0': depths", "offset"},
     {{"--offset", "2e6,0", "3"},
      "offset '2e6,0': depths and offsets",
      "offset"},

@@ -282,7 +282,9 @@ const command_case cases[] = {
      "exponent_fixed,correlation,deviance,degrees_of_freedom,p_value,"
      "naive_rate_per_minute,naive_exponent,naive_exponent_low,"
      "naive_exponent_high,method,telescope\n0,0,10,all,1490,600,149,", 0, {},
-     measured},
+     measured,
+     // J to seven digits; N fixed: no interval and no correlation.
+     {",1.068345,1.047687,1.089273,113.3549,,,2,,,1,,24.50336,2,"}},
     // The report of the intensity gives the flux it implies beside it:
     // J = 2 pi I / (N + 2): 2 pi 111.1 / 3.922 m^-2 s^-1 is 1.068 cm^-2 min^-1.
     {"fit_intensity", {fit, "--intensity", "--method", "integral"}, "",
@@ -309,9 +311,13 @@ const command_case cases[] = {
     // so no error is told and none is compared with the naive fit's.
     {"fit_without_curvature", {fit}, "", "velmora-fit: 2 settings", 0, {},
      columns + "90,0,5,600\n85,0,5,600\n",
-     {"\nexponent N = 0.0\n  68% interval [at most 0.0, at least 10.0]; no "
+     {"; from the curvature +-0.00051\n",
+      "\nexponent N = 0.0\n  68% interval [at most 0.0, at least 10.0]; no "
       "curvature to tell an error\nintervals where",
       "below the fit's N\n\n"}},
+    // Its CSV leaves the correlation empty, as for a fixed N.
+    {"fit_without_curvature_csv", {fit, "--csv"}, "", "tilt_deg,", 0, {},
+     columns + "90,0,5,600\n85,0,5,600\n", {",0.00000,10.00000,0,,"}},
     // Three counts a setting: the flux's interval still has two ends, found
     // in log J, short of 0, where -ln L has no bound.
     {"fit_of_sparse_counts", {fit}, "", "velmora-fit: 2 settings", 0, {},
@@ -322,7 +328,7 @@ const command_case cases[] = {
     // and a good fit, with no warning.
     {"fit_at_the_bottom_of_the_range", {fit}, "", "velmora-fit: 3 settings", 0, {},
      columns + "0,10,176,600\n10,10,176,600\n20,10,176,600\n",
-     {"\n  68% interval [at most 0.0", " for 1 degree of freedom, p = 1\n\nthe naive fit"}},
+     {"\n  68% interval [at most 0.0, 1.8]; ", " for 1 degree of freedom, p = 1\n\nthe naive fit"}},
     // Thick paddles take the Monte Carlo. Drawn at N = 2 for data of N = 4,
     // it draws again where the fit landed, and more muons for the setting
     // with the most counts.
@@ -372,6 +378,10 @@ const command_case cases[] = {
     {"fit_of_a_blind_telescope", {fit, "--detection", "0,1"},
      "velmora-fit: standard input:2: 1490 coincidences counted where the "
      "telescope as described sees nothing", "", 2, {}, measured},
+    // Thick layers take the Monte Carlo, whose sample may only be too small.
+    {"fit_of_a_blind_thick_telescope", {fit, "--paddles", "5x5x1", "--detection", "0,1"},
+     "velmora-fit: standard input:2: 130 coincidences counted where none of the Monte "
+     "Carlo's 65536 muons gives one", "", 2, {}, one_tilt},
     {"fit_integral_of_thick_paddles",
      {fit, "--method", "integral", "--paddles", "5x5x1"},
      "velmora-fit: standard input:2: --method integral needs thin layers", "", 2,
