@@ -137,7 +137,9 @@ const refusal_case refusals[] = {
     {{"--paddles", "5x5", "--bottom", "5x5", "3"},
      "--paddles gives both paddles",
      "paddles"},
-    {{"--paddles", "5x5x-1", "3"}, "paddle '5x5x-1': sizes run from", "paddles"},
+    {{"--paddles", "5x5x-1", "3"},
+     "paddle '5x5x-1': sizes run from",
+     "paddles"},
     // Sizes whose squares would overflow or underflow the sampler's areas.
     {{"--paddles", "5x5x1e300", "3"},
      "paddle '5x5x1e300': sizes run from 1e-6 to 1e6 cm",
