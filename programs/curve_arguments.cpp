@@ -214,15 +214,12 @@ std::string read_muons(const char *text, reading &r) {
 std::string read_bounded(const char *text, const char *what, double low,
                          double high, double &to) {
   double value = 0.0;
-  if (!read_number(text, value) || !(value >= low && value <= high) ||
-      std::isinf(value)) {
+  if (!read_number(text, value) || !(value >= low && value <= high)) {
     // Its untested branches only clean up after an allocation that throws.
     // GCOVR_EXCL_BR_START
     return refusal(what, text,
-                   std::isinf(high) ? "is not a finite number of " +
-                                          shortest(low) + " or more"
-                                    : "is not a number from " + shortest(low) +
-                                          " to " + shortest(high));
+                   "is not a number from " + shortest(low) + " to " +
+                       shortest(high));
   } // GCOVR_EXCL_BR_STOP
   to = value;
   return "";
@@ -359,7 +356,7 @@ std::string read_layer(const char *text, reading &r) {
 }
 
 std::string read_min_path(const char *text, reading &r) {
-  return read_bounded(text, "least path", 0.0, HUGE_VAL,
+  return read_bounded(text, "least path", 0.0, place_max_cm,
                       r.arguments.scope.min_path_cm);
 }
 
@@ -370,15 +367,11 @@ std::string read_per_layer(const char *text, const char *what, double low,
   const std::vector<std::string> parts = split(text, ',');
   for (const std::string &part : parts) {
     double value = 0.0;
-    if (!read_number(part.c_str(), value) || !(value >= low && value <= high) ||
-        std::isinf(value)) {
+    if (!read_number(part.c_str(), value) || !(value >= low && value <= high)) {
       // Its untested branches only clean up after an allocation that throws.
       // GCOVR_EXCL_BR_START
       return std::string(what) + " " + quoted(part) + " in " + quoted(text) +
-             (std::isinf(high)
-                  ? " is not a finite number of " + shortest(low) + " or more"
-                  : " is not a number from " + shortest(low) + " to " +
-                        shortest(high));
+             " is not a number from " + shortest(low) + " to " + shortest(high);
     } // GCOVR_EXCL_BR_STOP
     to.push_back(value);
   }
