@@ -1,5 +1,6 @@
 #include "fit/measurements.h"
-#include "fit/fields.h"
+#include "text/fields.h"
+#include "text/requirement_text.h"
 
 #include <cctype>
 #include <cerrno>
@@ -11,18 +12,6 @@ namespace {
 
 // More rows than this are no lab's measurement.
 constexpr std::size_t settings_max = 10000;
-// Longest piece of a field quoted back in a message.
-constexpr std::size_t quoted_max = 24;
-
-// The text as a message may quote it: printable ASCII only, and not too
-// long.
-std::string shown(const std::string &text) {
-  std::string out;
-  for (const char c : text.substr(0, quoted_max)) {
-    out += std::isprint(static_cast<unsigned char>(c)) != 0 ? c : '?';
-  }
-  return "'" + out + (text.size() > quoted_max ? "...'" : "'");
-}
 
 // A number as the commands read numbers: whatever "%lf" converts, as long
 // as it converts the whole field.
@@ -47,38 +36,6 @@ const char *const column_names[columns] = {"tilt_deg",    "tilt_azimuth_deg",
                                            "live_time_s", "require"};
 
 } // namespace
-
-std::string read_requirement(const std::string &text, int layers,
-                             requirement &rule) {
-  rule = {0, 0};
-  unsigned long long number = 0;
-  const auto most = static_cast<unsigned long long>(layers);
-  if (text == "all") {
-    rule.needed = (1U << layers) - 1;
-  } else if (text.find('+') == text.npos) {
-    if (!read_whole(text, layers_max, number) || number < 2) {
-      return "requirement " + shown(text) +
-             " is not all, a number of layers from 2 to " +
-             std::to_string(layers_max) + ", or layers joined by +, as 1+3";
-    }
-    rule.at_least = static_cast<int>(number);
-  } else {
-    for (const std::string &part : split(text, '+')) {
-      if (!read_whole(part, layers_max, number) || number < 1 ||
-          (rule.needed & (1U << (number - 1))) != 0) {
-        return "requirement " + shown(text) +
-               " is not two or more different layer numbers joined by +, "
-               "as 1+3";
-      }
-      rule.needed |= 1U << (number - 1);
-    }
-  }
-  if (number > most || rule.needed >= 1U << layers) {
-    return "requirement " + shown(text) + " asks for more than the " +
-           std::to_string(layers) + " layers of the telescope";
-  }
-  return "";
-}
 
 std::string
 read_settings(std::istream &in, const std::string &name, const telescope &scope,

@@ -41,9 +41,3 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
 
 // "name:line: ", as a message about a line of the measurements begins.
 std::string at_line(const std::string &name, int line);
-
-// Reads a requirement as --require takes one (all, a number K of layers,
-// or layer numbers joined by +) for a telescope of `layers` layers; the
-// problem, or "".
-std::string read_requirement(const std::string &text, int layers,
-                             requirement &rule);

@@ -1,7 +1,7 @@
 #include "programs/curve_run.h"
 #include "integral/exact_rates.h"
-#include "programs/shortest_text.h"
 #include "simulation/curve_pass.h"
+#include "text/shortest_text.h"
 
 #include <boost/math/distributions/binomial.hpp>
 

@@ -1,7 +1,7 @@
 #include "programs/dialogue.h"
 #include "programs/command_line.h"
 #include "programs/output.h"
-#include "programs/shortest_text.h"
+#include "text/shortest_text.h"
 
 #include <cctype>
 #include <cerrno> // program_invocation_short_name

@@ -1,7 +1,7 @@
 #include "programs/fit_run.h"
 #include "integral/exact_rates.h"
-#include "programs/shortest_text.h"
 #include "simulation/sky.h"
+#include "text/shortest_text.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 #include "programs/curve_arguments.h"
 #include "programs/curve_run.h"
 #include "programs/fit_run.h"
-#include "programs/shortest_text.h"
+#include "text/shortest_text.h"
 
 #include <gtest/gtest.h>
 

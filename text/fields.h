@@ -1,4 +1,5 @@
-// The pieces of text the commands read: a field list, a whole number.
+// The pieces of text the commands read: a field list, a whole number, and
+// a piece of text as a message quotes it back.
 #pragma once
 
 #include <cctype>
@@ -28,4 +29,17 @@ inline bool read_whole(const std::string &text, unsigned long long largest,
   value = std::strtoull(text.c_str(), &end, 10);
   return !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) &&
          *end == '\0' && errno != ERANGE && value <= largest;
+}
+
+// Longest piece of a field quoted back in a message.
+constexpr std::size_t quoted_max = 24;
+
+// The text as a message may quote it: printable ASCII only, and not too
+// long.
+inline std::string shown(const std::string &text) {
+  std::string out;
+  for (const char c : text.substr(0, quoted_max)) {
+    out += std::isprint(static_cast<unsigned char>(c)) != 0 ? c : '?';
+  }
+  return "'" + out + (text.size() > quoted_max ? "...'" : "'");
 }

@@ -1,4 +1,4 @@
-#include "programs/shortest_text.h"
+#include "text/shortest_text.h"
 
 #include <algorithm>
 #include <cmath>
