@@ -106,7 +106,8 @@ setting_model model_setting(const telescope &scope, const counters &c,
     m.per_set[k].assign(sets, 0.0);
     for (int i = 0; i < scope.count; ++i) {
       m.box[k][i] =
-          box_flux_area(scope.layers[i], lean, point(k)) / seconds_per_minute;
+          box_firing_area(scope.layers[i], lean, point(k), scope.min_path_cm) /
+          seconds_per_minute;
     }
   }
   if (method == model_method::integral) {
@@ -179,31 +180,17 @@ double expected_hz(const setting_model &m, const telescope &scope,
   if (std::isnan(c.window_ns)) {
     return rate;
   }
-  // Events that fire exactly each set, in Hz: muons seen with the layers'
-  // probabilities, and what is left of each layer's singles alone.
-  std::vector<double> events(sets, 0.0);
-  for (std::size_t set = 3; set < sets; ++set) {
-    for (std::size_t fired = 3; fired < sets; ++fired) {
-      if ((fired & (fired - 1)) != 0 && per_set[set] > 0.0) {
-        events[fired] +=
-            per_set[set] * fires_exactly(static_cast<std::uint32_t>(fired),
-                                         static_cast<std::uint32_t>(set),
-                                         c.detection, count);
-      }
-    }
-  }
+  // Each layer's singles: the muons through its box that it sees, and its
+  // noise.
+  double singles_hz[layers_max];
   for (int i = 0; i < count; ++i) {
-    double alone =
+    singles_hz[i] =
         j * interpolated([&](int k) { return m.box[k][i]; }, exponent) *
             c.detection[i] +
         c.noise_hz[i];
-    for (std::size_t fired = 3; fired < sets; ++fired) {
-      if ((fired & (fired - 1)) != 0 && (fired >> i & 1U) != 0) {
-        alone -= events[fired];
-      }
-    }
-    events[std::size_t{1} << i] = std::max(0.0, alone);
   }
+  std::vector<double> events(sets);
+  chance_events(per_set.data(), singles_hz, c.detection, count, events.data());
   return rate +
          accidental_rate(s.rule, events.data(), count, c.window_ns * 1e-9);
 }

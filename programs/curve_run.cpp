@@ -17,7 +17,7 @@ const char curve_header[] =
     "singles_per_minute_2,singles_per_minute_3,singles_per_minute_4,"
     "singles_per_minute_5,singles_per_minute_6,singles_per_minute_7,"
     "singles_per_minute_8,flux_per_cm2_min,tilt_azimuth_deg,telescope,"
-    "detection,noise_hz,min_path_cm,window_ns,method\n";
+    "detection,noise_hz,min_path_cm,window_ns,method,rate_error_per_minute\n";
 
 namespace {
 
@@ -152,46 +152,17 @@ void run_block(const curve_plan &plan, std::uint64_t block,
 namespace {
 
 // What one row is computed from: for each set of layers (bit i for layer
-// i + 1), how many of the muons drawn through the top cross exactly those
-// (the Monte Carlo only), and at what rate per minute lines that cross
-// exactly those come, from every pass; under the isotropic law, as a share
-// of the tracks through the top.
+// i + 1), how many of the muons drawn in each pass cross exactly those (the
+// Monte Carlo only; the first pass's are drawn through the top), and at
+// what rate per minute lines that cross exactly those come, from every
+// pass; under the isotropic law, as a share of the tracks through the top.
 struct crossings {
-  std::vector<std::int64_t> top;
+  std::vector<std::vector<std::int64_t>> by_pass; // [pass][set]
   std::vector<double> per_minute;
   // The integral's rates per unit of flux (shares, isotropic): its
   // efficiency, whatever the flux, even 0.
   std::vector<double> per_unit;
 };
-
-// Events that fire exactly each set of layers, in Hz: muons, each layer
-// seeing them with its probability, and what is left of each layer's
-// singles, its noise with them, firing that layer alone.
-void events_of(const crossings &at, const curve_arguments &a,
-               const double *singles_hz, std::vector<double> &events_hz) {
-  const int count = a.scope.count;
-  const std::size_t sets = events_hz.size();
-  std::fill(events_hz.begin(), events_hz.end(), 0.0);
-  for (std::size_t set = 1; set < sets; ++set) {
-    for (std::size_t fired = 1; fired < sets; ++fired) {
-      if ((fired & (fired - 1)) != 0) {
-        events_hz[fired] +=
-            at.per_minute[set] / seconds_per_minute *
-            fires_exactly(static_cast<std::uint32_t>(fired),
-                          static_cast<std::uint32_t>(set), a.detection, count);
-      }
-    }
-  }
-  for (int i = 0; i < count; ++i) {
-    double alone = singles_hz[i];
-    for (std::size_t fired = 1; fired < sets; ++fired) {
-      if ((fired & (fired - 1)) != 0 && (fired >> i & 1U) != 0) {
-        alone -= events_hz[fired];
-      }
-    }
-    events_hz[std::size_t{1} << i] = std::fmax(0.0, alone);
-  }
-}
 
 } // namespace
 
@@ -222,14 +193,17 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
                        muons);
     }
   }
-  // Each layer's singles: the muons through its box that it sees, and its
-  // own noise; and the muons through the top's box.
+  // Each layer's singles: the muons through its box that fire it (those
+  // whose chord is the least path or more) that it sees, and its own noise;
+  // and the muons through the top's box.
   std::string singles;
   double singles_hz[layers_max] = {};
   for (int i = 0; i < layers_max; ++i) {
     if (rates && i < count) {
       const double per_minute =
-          a.flux * box_flux_area(scope.layers[i], lean, a.exponent) *
+          a.flux *
+              box_firing_area(scope.layers[i], lean, a.exponent,
+                              scope.min_path_cm) *
               a.detection[i] +
           seconds_per_minute * a.noise_hz[i];
       singles_hz[i] = per_minute / seconds_per_minute;
@@ -245,7 +219,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
       per_layer(a.detection, count) + "," + per_layer(a.noise_hz, count) + "," +
       shortest(scope.min_path_cm) + "," +
       (std::isnan(a.window_ns) ? std::string() : shortest(a.window_ns)) +
-      (integral ? ",integral\n" : ",mc\n");
+      (integral ? ",integral," : ",mc,");
   const std::string prefix = law_name(law, a.exponent) + ",";
   const std::string tilt_text = "," + shortest(tilt_deg) + ",";
   // An exact number is written to ten digits, a counted one to six.
@@ -254,7 +228,10 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
   // The crossings at each distance, once for all requirements.
   std::vector<crossings> at(
       a.distances_cm.size(),
-      {std::vector<std::int64_t>(sets), std::vector<double>(sets), {}});
+      {std::vector<std::vector<std::int64_t>>(counts.size(),
+                                              std::vector<std::int64_t>(sets)),
+       std::vector<double>(sets),
+       {}});
   for (std::size_t k = 0; k < a.distances_cm.size(); ++k) {
     crossings &c = at[k];
     if (integral) {
@@ -274,10 +251,8 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
         const std::int64_t crossing = pc.crossing[pattern * pc.count + u];
         const std::int64_t missing = pc.tracks[m] - crossing;
         const std::size_t with = pattern | std::size_t{1} << bottom;
-        if (j == 0) {
-          c.top[with] += crossing;
-          c.top[pattern] += missing;
-        }
+        c.by_pass[j][with] += crossing;
+        c.by_pass[j][pattern] += missing;
         c.per_minute[with] += weight[j] * static_cast<double>(crossing);
         c.per_minute[pattern] += weight[j] * static_cast<double>(missing);
       }
@@ -285,22 +260,27 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
   }
 
   std::string csv;
-  std::vector<double> events_hz(sets);
+  std::vector<double> events_hz(sets), crossing_hz(sets);
   for (const curve_requirement &q : a.requirements) {
     for (std::size_t k = 0; k < a.distances_cm.size(); ++k) {
       const crossings &c = at[k];
-      std::int64_t coincidences = 0;
+      // Each pass's muons that meet the requirement: the first pass's are
+      // the coincidences of the muons through the top.
+      std::vector<std::int64_t> meeting(c.by_pass.size());
       double rate = 0.0, through = 0.0, detected = 0.0;
       for (std::size_t set = 0; set < sets; ++set) {
         const auto layers = static_cast<std::uint32_t>(set);
         if (requirement_met(q.rule, layers)) {
-          coincidences += c.top[set];
+          for (std::size_t j = 0; j < c.by_pass.size(); ++j) {
+            meeting[j] += c.by_pass[j][set];
+          }
           rate += c.per_minute[set];
           through += (layers & 1U) != 0 && integral ? c.per_unit[set] : 0.0;
         }
         detected += c.per_minute[set] *
                     detected_share(q.rule, layers, a.detection, count);
       }
+      std::int64_t coincidences = 0;
       std::string row = prefix + shortest(a.distances_cm[k]) + ",";
       if (integral) {
         // The share of the muons through the top that meet the
@@ -308,6 +288,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
         const double efficiency = rates ? through / top_per_unit : through;
         row += ",," + formatted("%.10g", efficiency) + ",,";
       } else {
+        coincidences = meeting[0];
         const double efficiency = static_cast<double>(coincidences) / muons;
         char counted[128];
         std::snprintf(counted, sizeof counted, "%d,%lld,%.6f,%.4g,", a.muons,
@@ -338,7 +319,11 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
         row += formatted(rate_format, detected) + ",";
         double accidental_hz = 0.0;
         if (!std::isnan(a.window_ns)) {
-          events_of(c, a, singles_hz, events_hz);
+          for (std::size_t set = 0; set < sets; ++set) {
+            crossing_hz[set] = c.per_minute[set] / seconds_per_minute;
+          }
+          chance_events(crossing_hz.data(), singles_hz, a.detection, count,
+                        events_hz.data());
           accidental_hz = accidental_rate(q.rule, events_hz.data(), count,
                                           a.window_ns * 1e-9);
           row += formatted("%.6g", accidental_hz * seconds_per_minute);
@@ -356,6 +341,18 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
       csv += ',';
       csv += singles;
       csv += described;
+      // The Monte Carlo's standard error of the rate: each pass's count of
+      // muons meeting the requirement is binomial, and the passes are
+      // independent.
+      if (rates && !integral) {
+        double variance = 0.0;
+        for (std::size_t j = 0; j < meeting.size(); ++j) {
+          const auto met = static_cast<double>(meeting[j]);
+          variance += weight[j] * weight[j] * met * (1.0 - met / muons);
+        }
+        csv += formatted("%.4g", std::sqrt(variance));
+      }
+      csv += '\n';
     }
   }
   return csv;

@@ -1,42 +1,8 @@
 #include "simulation/counter.h"
+#include "simulation/telescope.h"
 
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-// Adds, for every partition of the layers in `rest` joined to the blocks
-// already made, m tau^(m-1) prod rho over the blocks, into `sum`. Blocks
-// are built as restricted growth: the lowest layer left opens a new block
-// or joins one already open.
-struct partitions {
-  const double *rho; // [block]
-  double window_s;
-  double sum;
-};
-
-void add_partitions(partitions &p, std::uint32_t rest, std::uint32_t *blocks,
-                    int open) {
-  if (rest == 0) {
-    if (open < 2) {
-      return;
-    }
-    double product = open * std::pow(p.window_s, open - 1);
-    for (int b = 0; b < open; ++b) {
-      product *= p.rho[blocks[b]];
-    }
-    p.sum += product;
-    return;
-  }
-  const std::uint32_t lowest = rest & (~rest + 1);
-  for (int b = 0; b <= open; ++b) {
-    blocks[b] |= lowest;
-    add_partitions(p, rest & ~lowest, blocks, b == open ? open + 1 : open);
-    blocks[b] &= ~lowest;
-  }
-}
-
-} // namespace
 
 bool requirement_met(const requirement &r, std::uint32_t fired) {
   return (fired & r.needed) == r.needed && bits_in(fired) >= r.at_least;
@@ -71,27 +37,74 @@ double detected_share(const requirement &r, std::uint32_t crossed,
   return share;
 }
 
-double accidental_rate(const requirement &r, const double *events_hz,
-                       int layers, double window_s) {
-  const std::uint32_t all = (1U << layers) - 1;
-  const int size = std::max(r.at_least, bits_in(r.needed));
-  double sum = 0.0;
-  for (std::uint32_t s = 1; s <= all; ++s) {
-    if ((s & r.needed) != r.needed || bits_in(s) != size) {
-      continue;
+void chance_events(const double *crossing_hz, const double *singles_hz,
+                   const double *detection, int layers, double *events_hz) {
+  const std::size_t sets = std::size_t{1} << layers;
+  std::fill(events_hz, events_hz + sets, 0.0);
+  for (std::size_t set = 3; set < sets; ++set) {
+    if ((set & (set - 1)) == 0 || !(crossing_hz[set] > 0.0)) {
+      continue; // one layer's muons are in its singles
     }
-    double rho[1U << 8] = {};
-    for (std::uint32_t g = 1; g <= all; ++g) {
-      if (!requirement_met(r, g)) {
-        rho[g & s] += events_hz[g];
+    for (std::size_t fired = 3; fired < sets; ++fired) {
+      if ((fired & (fired - 1)) != 0) {
+        events_hz[fired] +=
+            crossing_hz[set] * fires_exactly(static_cast<std::uint32_t>(fired),
+                                             static_cast<std::uint32_t>(set),
+                                             detection, layers);
       }
     }
-    partitions p{rho, window_s, 0.0};
-    std::uint32_t blocks[8] = {};
-    add_partitions(p, s, blocks, 0);
-    sum += p.sum;
   }
-  return sum;
+  for (int i = 0; i < layers; ++i) {
+    double alone = singles_hz[i];
+    for (std::size_t fired = 3; fired < sets; ++fired) {
+      if ((fired & (fired - 1)) != 0 && (fired >> i & 1U) != 0) {
+        alone -= events_hz[fired];
+      }
+    }
+    events_hz[std::size_t{1} << i] = std::max(0.0, alone);
+  }
+}
+
+double accidental_rate(const requirement &r, const double *events_hz,
+                       int layers, double window_s) {
+  const std::size_t sets = std::size_t{1} << layers;
+  // open[W]: the probability that the signals of the last tau fire exactly
+  // the layers W, each kind of event having had one with probability
+  // 1 - exp(-rate tau), independently: the union of independent random
+  // sets, built up a kind at a time. Every term is positive, so even the
+  // tiny probabilities of many overlaps keep their digits.
+  std::vector<double> open(sets, 0.0), next(sets);
+  open[0] = 1.0;
+  for (std::size_t kind = 1; kind < sets; ++kind) {
+    if (!(events_hz[kind] > 0.0)) {
+      continue;
+    }
+    const double seen = -std::expm1(-events_hz[kind] * window_s);
+    std::fill(next.begin(), next.end(), 0.0);
+    for (std::size_t w = 0; w < sets; ++w) {
+      next[w] += open[w] * (1.0 - seen);
+      next[w | kind] += open[w] * seen;
+    }
+    open.swap(next);
+  }
+  // An event that does not meet r alone, arriving while the open layers do
+  // not meet it but do with its own.
+  double rate = 0.0;
+  for (std::size_t kind = 1; kind < sets; ++kind) {
+    const auto fired = static_cast<std::uint32_t>(kind);
+    if (!(events_hz[kind] > 0.0) || requirement_met(r, fired)) {
+      continue;
+    }
+    double closing = 0.0;
+    for (std::size_t w = 0; w < sets; ++w) {
+      const auto before = static_cast<std::uint32_t>(w);
+      if (!requirement_met(r, before) && requirement_met(r, before | fired)) {
+        closing += open[w];
+      }
+    }
+    rate += events_hz[kind] * closing;
+  }
+  return rate;
 }
 
 double counting_time(double rate_hz, double accidental_hz, double precision) {

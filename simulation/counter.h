@@ -45,22 +45,38 @@ double fires_exactly(std::uint32_t fired, std::uint32_t crossed,
 double detected_share(const requirement &r, std::uint32_t crossed,
                       const double *detection, int layers);
 
-// The rate of chance coincidences that meet `r`, in Hz: signals of m >= 2
-// independent events (muons, or a layer's own noise) that each fire a set
-// of layers, none of which meets r alone, but which meet it together within
-// the window. events_hz[G] is the rate of events that fire exactly the set
-// G (bit i for layer i + 1). To first order in each overlap, m independent
-// Poisson streams of rates rho_1..rho_m all fall within a window tau at the
-// rate m tau^(m-1) rho_1 ... rho_m: the stream whose signal comes last
-// closes the coincidence, and each other stream has had a signal in the
-// tau before it with probability rho_j tau (Eckart and Shonka, Phys. Rev.
-// 53 (1938) 752; Janossy, Phys. Rev. 64 (1943) 149). For two layers this is
-// 2 tau R1 R2. A set S of layers that meets r with no layer to spare is met
-// by independent events in as many ways as S has partitions into m >= 2
-// blocks, each block B being covered by events that fire B within S:
-//   A = sum over such S, sum over partitions {B_1..B_m} of S, m >= 2, of
-//       m tau^(m-1) prod_b rho(B_b),
-//   rho(B) = sum of events_hz[G] over G with G & S = B that do not meet r.
+// The events that fire exactly each set of layers, in Hz, into
+// events_hz[G] (bit i for layer i + 1), from the rates in Hz of the muons
+// that cross exactly each set (crossing_hz, read for sets of two layers or
+// more) and each layer's singles: the muons that fire two or more layers,
+// each layer seeing them with its probability; and each layer alone, what
+// is left of its singles (the muons through its box that fire it, and its
+// own noise) once the events that fire it with others are taken out.
+void chance_events(const double *crossing_hz, const double *singles_hz,
+                   const double *detection, int layers, double *events_hz);
+
+// The rate of chance coincidences that meet `r`, in Hz: signals of
+// independent events (a muon seen by some layers, or one layer's noise;
+// events_hz[G] is the rate of events that fire exactly the set G, bit i for
+// layer i + 1), none of which meets r alone, that meet it together within
+// the window. Each signal holds its layer's gate open for the window; a
+// chance coincidence is an event G that does not meet r alone arriving
+// while the gates held open by the signals of the window before it fire a
+// set W that does not meet r but W + G does:
+//   A = sum over G of rho(G) sum over such W of P(W),
+// with P(W) the probability that the events of a window fire exactly W,
+// each kind K present with probability 1 - exp(-rho(K) tau), independently
+// (Poisson streams). A gate already meeting r takes no coincidence, as the
+// logic does not.
+//
+// To leading order in tau this is the sum over the smallest combinations of
+// m events of different kinds whose union meets r (none to spare: the union
+// of any m - 1 of them does not) of m tau^(m-1) rho_1 ... rho_m: each of
+// the m closes it in turn, the other m - 1 each present with probability
+// rho tau (Eckart and Shonka, Phys. Rev. 53 (1938) 752; Janossy, Phys. Rev.
+// 64 (1943) 149). So a pair 1+2 and a pair 2+3 make a chance triple at
+// 2 tau R12 R23, and pairs 1+2 and 3+4 make one chance triple of three of
+// four layers at 2 tau R12 R34, not four. For two layers, 2 tau R1 R2.
 double accidental_rate(const requirement &r, const double *events_hz,
                        int layers, double window_s);
 

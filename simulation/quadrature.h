@@ -12,11 +12,13 @@ inline double magnitude(double value) {
 
 // The integral of f over [a, b] by the tanh-sinh rule, which keeps its
 // accuracy where f has a square-root or power singularity at an end. Levels
-// are added until two agree to `tolerance` relative to the estimate. f may
+// are added until two agree to `tolerance` relative to the estimate, or to
+// the size `scale` of a larger sum that the estimate is a part of. f may
 // give a number, or several at once in a type with +, * by a number and
 // magnitude().
 template <class Function>
-auto tanh_sinh(Function f, double a, double b, double tolerance = 1e-13) {
+auto tanh_sinh(Function f, double a, double b, double tolerance = 1e-13,
+               double scale = 0.0) {
   constexpr double pi = 3.14159265358979323846;
   const double half = (b - a) / 2;
   using value = decltype(f(a));
@@ -40,7 +42,7 @@ auto tanh_sinh(Function f, double a, double b, double tolerance = 1e-13) {
     }
     const value next = sum * (half * h);
     if (level > 3 &&
-        magnitude(next - estimate) <= tolerance * magnitude(next)) {
+        magnitude(next - estimate) <= tolerance * (magnitude(next) + scale)) {
       return next;
     }
     estimate = next;

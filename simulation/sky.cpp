@@ -1,7 +1,9 @@
 #include "simulation/sky.h"
 #include "simulation/quadrature.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -142,6 +144,128 @@ double box_flux_area(const layer &l, const tilt &lean, double exponent) {
   }
   return flux_top + l.length_cm * l.thickness_cm * share(f.e3[0]) +
          l.width_cm * l.thickness_cm * share(f.e3[1]);
+}
+
+namespace {
+
+// Where the component i of the direction u(theta, phi) = sin(theta) cos(phi)
+// e1 + sin(theta) sin(phi) e2 + cos(theta) e3, in the telescope's frame,
+// reaches the value v, as the angles at which the integrand over the sky
+// has a kink: the zenith angles where the level of v is touched
+// (cos(theta - beta) = v, the rows of the frame being unit vectors), and at
+// a zenith angle the azimuths that cross it.
+struct component {
+  double radial, phase, vertical; // u_i = sin(theta) radial cos(phi - phase)
+                                  //       + cos(theta) vertical
+};
+
+component component_of(const sky_frame &f, int i) {
+  return {std::hypot(f.e1[i], f.e2[i]), std::atan2(f.e2[i], f.e1[i]), f.e3[i]};
+}
+
+void add_zenith_kinks(const component &c, double v, std::vector<double> &at) {
+  if (std::fabs(v) > 1.0) {
+    return;
+  }
+  for (const double beta :
+       {std::atan2(c.radial, c.vertical), std::atan2(-c.radial, c.vertical)}) {
+    for (const double theta :
+         {beta + std::acos(v), beta - std::acos(v),
+          beta + std::acos(v) - 2 * pi, beta - std::acos(v) + 2 * pi}) {
+      if (theta > 0.0 && theta < pi / 2) {
+        at.push_back(theta);
+      }
+    }
+  }
+}
+
+void add_azimuth_kinks(const component &c, double v, double theta,
+                       std::vector<double> &at) {
+  const double across = std::sin(theta) * c.radial;
+  if (!(across > 0.0)) {
+    return;
+  }
+  const double cosine = (v - std::cos(theta) * c.vertical) / across;
+  if (std::fabs(cosine) > 1.0) {
+    return;
+  }
+  for (const double phi :
+       {c.phase + std::acos(cosine), c.phase - std::acos(cosine)}) {
+    at.push_back(phi - 2 * pi * std::floor(phi / (2 * pi)));
+  }
+}
+
+// The sum of the integrals of f over the pieces of [a, b] between the
+// sorted cuts.
+template <class F>
+double piecewise(F f, double a, double b, std::vector<double> cuts,
+                 double tolerance, double scale) {
+  cuts.push_back(a);
+  cuts.push_back(b);
+  std::sort(cuts.begin(), cuts.end());
+  double sum = 0.0;
+  for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+    sum += tanh_sinh(f, cuts[i], cuts[i + 1], tolerance, scale);
+  }
+  return sum;
+}
+
+} // namespace
+
+double box_firing_area(const layer &l, const tilt &lean, double exponent,
+                       double min_path_cm) {
+  if (min_path_cm == 0.0) {
+    return box_flux_area(l, lean, exponent);
+  }
+  const sky_frame f = frame_of(lean);
+  const double size[3] = {l.width_cm, l.length_cm, l.thickness_cm};
+  const component parts[3] = {component_of(f, 0), component_of(f, 1),
+                              component_of(f, 2)};
+  // The values of each component where the shrunk box's area has a kink:
+  // where the component changes sign, and where a side shrinks to nothing.
+  std::vector<double> levels[3];
+  for (int i = 0; i < 3; ++i) {
+    const double edge = size[i] / min_path_cm;
+    levels[i] = {0.0, edge, -edge};
+  }
+  // The order of the whole ring's integral: pieces far smaller are done
+  // when they are known to a share of it.
+  const double largest =
+      2 * pi * (size[0] * size[1] + size[1] * size[2] + size[0] * size[2]);
+  const auto shrunk_area = [&](double theta, double phi) {
+    const double s = std::sin(theta), c = std::cos(theta);
+    double u[3], side[3];
+    for (int i = 0; i < 3; ++i) {
+      u[i] = std::fabs(s * parts[i].radial * std::cos(phi - parts[i].phase) +
+                       c * parts[i].vertical);
+      side[i] = size[i] - min_path_cm * u[i];
+      if (!(side[i] > 0.0)) {
+        return 0.0;
+      }
+    }
+    return side[0] * side[1] * u[2] + side[1] * side[2] * u[0] +
+           side[0] * side[2] * u[1];
+  };
+  const auto around = [&](double theta) {
+    std::vector<double> cuts;
+    for (int i = 0; i < 3; ++i) {
+      for (const double v : levels[i]) {
+        add_azimuth_kinks(parts[i], v, theta, cuts);
+      }
+    }
+    const double ring =
+        piecewise([&](double phi) { return shrunk_area(theta, phi); }, 0.0,
+                  2 * pi, cuts, 1e-11, largest);
+    return std::sin(theta) * std::pow(std::cos(theta), exponent) * ring;
+  };
+  std::vector<double> cuts;
+  for (int i = 0; i < 3; ++i) {
+    for (const double v : levels[i]) {
+      add_zenith_kinks(parts[i], v, cuts);
+    }
+  }
+  return (exponent + 2) / (2 * pi) *
+         piecewise(around, 0.0, pi / 2, cuts, 1e-10, largest);
 }
 
 double flux_of_intensity(double intensity, double exponent) {

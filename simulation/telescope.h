@@ -163,3 +163,12 @@ double tilted_flux_share(double tilt_deg, double exponent);
 // The muons through a layer's box per unit of J (cm^2): each face's area
 // times the share of the flux through it, as the stack leans.
 double box_flux_area(const layer &l, const tilt &lean, double exponent);
+
+// Those of them whose chord through the box is at least `min_path_cm`, the
+// muons that fire it: the lines along u with a chord of at least l through
+// the box are those through the box shrunk by l |u_i| along each axis i
+// (its intersection with itself moved l along u), so each direction adds
+// that smaller box's area projected along u. By quadrature over the sky,
+// to about 1e-9; box_flux_area for a least path of 0.
+double box_firing_area(const layer &l, const tilt &lean, double exponent,
+                       double min_path_cm);

@@ -3,6 +3,7 @@
 // coincidences and the counting time, against toy experiments of Poisson
 // signals written here.
 #include "simulation/counter.h"
+#include "toy_counter.h"
 
 #include <gtest/gtest.h>
 
@@ -145,10 +146,104 @@ TEST(accidental_rate, matches_a_toy_counter) {
     const double sigma = std::sqrt(expected / c.seconds);
     EXPECT_NEAR(toy, expected, 4 * sigma + 0.03 * expected) << c.name;
   }
-  // For two layers it is the textbook 2 tau R1 R2.
-  const double two[4] = {0, 2000, 3000, 0};
-  EXPECT_DOUBLE_EQ(accidental_rate({3, 0}, two, 2, 1e-6),
-                   2 * 1e-6 * 2000 * 3000);
+}
+
+struct leading_case {
+  const char *name;
+  int layers;
+  requirement rule;
+  std::vector<double> events_hz; // of each set fired
+  double leading;                // over tau^(m-1), m events
+  int m;
+};
+
+// Guards against a combination left out or counted twice: to leading order
+// in the window, the sum over the smallest combinations of m events whose
+// union meets the requirement of m tau^(m-1) prod rho, worked out by hand.
+TEST(accidental_rate, leads_with_the_smallest_combinations) {
+  std::vector<double> three(8), four(16), singles(16);
+  three[3] = 20, three[6] = 30, three[4] = 50, three[1] = 70; // 12 23 3 1
+  four[3] = 40, four[12] = 60;                                // 12 34
+  singles[1] = 2, singles[2] = 3, singles[4] = 5, singles[8] = 7;
+  const leading_case cases[] = {
+      {"two layers", 2, {3, 0}, {0, 2000, 3000, 0}, 2 * 2000 * 3000, 2},
+      // 12+23, 12+3 and 1+23 make chance triples.
+      {"three layers, overlapping pairs",
+       3,
+       {7, 0},
+       three,
+       2 * (20 * 30 + 20 * 50 + 70 * 30),
+       2},
+      // 12 and 34 meet three of four layers in four ways, as one
+      // coincidence.
+      {"three of four, two pairs", 4, {0, 3}, four, 2 * 40 * 60, 2},
+      {"four lone signals", 4, {15, 0}, singles, 4 * 2 * 3 * 5 * 7, 4},
+      {"2+4 of four lone signals", 4, {10, 0}, singles, 2 * 3 * 7, 2},
+  };
+  constexpr double tau = 1e-12;
+  for (const leading_case &c : cases) {
+    EXPECT_NEAR(accidental_rate(c.rule, c.events_hz.data(), c.layers, tau) /
+                    std::pow(tau, c.m - 1),
+                c.leading, 1e-6 * c.leading)
+        << c.name;
+  }
+}
+
+struct counter_case {
+  const char *name;
+  toy_counter counter;
+  requirement rule;
+  double window_s; // tau sum(R) about 5e-3: the next order is below 1%
+  double seconds;  // of the toy: about 1500 chance coincidences
+};
+
+// Guards against chance coincidences left out (events that share a layer,
+// one firing 1+2 and another 2+3), counted more than once (1+2 and 3+4
+// meet three of four layers in four ways, but make one coincidence), or
+// taken for a muon's own: the leading order against the counter in time,
+// within four standard deviations and 1.5% for the next order.
+TEST(accidental_rate, matches_a_counter_in_time) {
+  const toy_counter stack3{
+      3, {0, 300, 100, 200, 300, 0, 200, 400}, {1, 1, 1}, {0, 0, 0}};
+  const toy_counter noisy3{
+      3, {0, 0, 0, 100, 0, 0, 100, 300}, {0.9, 0.8, 0.9}, {400, 400, 400}};
+  // Pairs 1+2, 2+3 and 3+4 of muons, a few through all, and noise.
+  std::vector<double> pairs(16);
+  pairs[3] = pairs[6] = pairs[12] = 200;
+  pairs[15] = 100;
+  const toy_counter stack4{4, pairs, {1, 1, 1, 1}, {200, 200, 200, 200}};
+  const toy_counter seen4{4, pairs, {0.9, 0.9, 0.9, 0.9}, {30, 30, 30, 30}};
+  // Mostly pairs 1+2 and 3+4, which together meet three of four layers in
+  // four ways.
+  std::vector<double> apart(16);
+  apart[3] = apart[12] = 400;
+  apart[6] = 100;
+  apart[15] = 50;
+  const toy_counter split4{4, apart, {1, 1, 1, 1}, {50, 50, 50, 50}};
+  const counter_case cases[] = {
+      {"two layers, noise",
+       {2, {0, 0, 0, 5}, {1, 1}, {1500, 2500}},
+       {3, 0},
+       1.25e-6,
+       160},
+      {"three layers, muons alone", stack3, {7, 0}, 3.3e-6, 1400},
+      {"three layers, detection and noise", noisy3, {7, 0}, 3e-6, 2500},
+      {"three layers, 1+3", noisy3, {5, 0}, 3e-6, 1000},
+      {"four layers, three of four", split4, {0, 3}, 3e-6, 800},
+      {"four layers, two of four", stack4, {0, 2}, 3e-6, 1200},
+      {"four layers, 2+3, detection", seen4, {6, 0}, 5e-6, 3000},
+      {"four layers, all four, detection", seen4, {15, 0}, 5e-6, 4000},
+  };
+  for (const counter_case &c : cases) {
+    const std::vector<double> events = toy_events(c.counter);
+    const double expected =
+        accidental_rate(c.rule, events.data(), c.counter.layers, c.window_s);
+    const toy_counts toy =
+        run_toy_counter(c.counter, c.rule, c.window_s, c.seconds, 5);
+    const double sigma = std::sqrt(expected / c.seconds);
+    EXPECT_NEAR(toy.chance / c.seconds, expected, 4 * sigma + 0.015 * expected)
+        << c.name << ": " << toy.chance << " chance coincidences";
+  }
 }
 
 // Guards against a counting time that is not the one asked for: repeated

@@ -440,6 +440,49 @@ TEST(curve_run, tells_the_share_done) {
   EXPECT_EQ(shares, std::vector<double>({0, 1}));
 }
 
+// Guards against a rate's error that leaves out a pass, or takes the
+// efficiency's for the rate's: rates of four-layer requirements, two of
+// which are met by tracks that miss the top, spread over independent seeds
+// as their stated error says.
+TEST(curve_run, rate_error_is_the_spread_over_seeds) {
+  constexpr int seeds = 60;
+  const char *const require[] = {"2", "3", "2+3"};
+  std::vector<double> sum(3), squares(3), stated(3);
+  for (int seed = 1; seed <= seeds; ++seed) {
+    curve_run run = start_curve_run(
+        read({"--paddles", "20x20x1", "--layer", "20x20x1@4", "--layer",
+              "20x20x1@9", "--require", "2,3,2+3", "--muons", "3000", "--seed",
+              std::to_string(seed), "14"})
+            .arguments);
+    std::string csv;
+    while (run_slice(run, csv)) {
+    }
+    std::istringstream rows(csv);
+    for (std::string row; std::getline(rows, row);) {
+      std::vector<std::string> fields;
+      std::istringstream split_row(row);
+      for (std::string f; std::getline(split_row, f, ',');) {
+        fields.push_back(f);
+      }
+      for (std::size_t r = 0; r < 3; ++r) {
+        if (fields[10] == require[r]) {
+          const double rate = std::stod(fields[6]);
+          sum[r] += rate;
+          squares[r] += rate * rate;
+          stated[r] += std::stod(fields.back()) / seeds;
+        }
+      }
+    }
+  }
+  for (std::size_t r = 0; r < 3; ++r) {
+    const double mean = sum[r] / seeds;
+    const double spread =
+        std::sqrt((squares[r] / seeds - mean * mean) * seeds / (seeds - 1));
+    // The spread of 60 samples is known to about 9%.
+    EXPECT_NEAR(spread, stated[r], 0.3 * stated[r]) << require[r];
+  }
+}
+
 // The Monte Carlo draws its muons again where the fit lands far from where
 // it drew them, but three times at most: after that the fit is taken.
 TEST(fit_run, draws_again_three_times_at_most) {

@@ -260,6 +260,41 @@ TEST(box_flux_area, matches_the_integral_over_the_sky) {
   }
 }
 
+struct firing_case {
+  layer box;
+  tilt lean;
+  double exponent, min_path_cm;
+};
+
+// Guards against singles that count muons too short in a box to fire it,
+// or a kink of the shrunk box missed by the quadrature: the muons through
+// a box with a chord of at least the least path against the integral over
+// the sky of the shrunk box's shadow.
+TEST(box_firing_area, matches_the_integral_over_the_sky) {
+  const firing_case cases[] = {
+      {slab(10, 10, 3, 0, 0, -3), {0, 0}, 2, 2},
+      {slab(5, 5, 1, 0, 0, -1), {0, 0}, 2, 0.5},
+      {slab(10, 31, 2, 0, 0, -2), {35, 20}, 2, 1.5},
+      {slab(4, 9, 3, 0, 0, -3), {90, 0}, 1.85, 2.5},
+      {slab(4, 9, 3, 0, 0, -3), {60, 120}, 3.5, 5},
+  };
+  for (const firing_case &c : cases) {
+    telescope one = paddle_telescope(c.box, c.box, 0, 0);
+    one.count = 1;
+    one.min_path_cm = c.min_path_cm;
+    const double expected = sky_integral(one, c.lean, c.exponent, 0)[1];
+    EXPECT_NEAR(
+        box_firing_area(one.layers[0], c.lean, c.exponent, c.min_path_cm),
+        expected, 5e-4 * expected)
+        << c.box.width_cm << "x" << c.box.length_cm << "x" << c.box.thickness_cm
+        << " tilted " << c.lean.angle_deg << ", least path " << c.min_path_cm;
+  }
+  // No least path: every muon through the box.
+  const layer box = slab(4, 9, 3, 0, 0, -3);
+  EXPECT_EQ(box_firing_area(box, {60, 120}, 3.5, 0),
+            box_flux_area(box, {60, 120}, 3.5));
+}
+
 struct stack_case {
   const char *name;
   telescope scope;
