@@ -29,11 +29,34 @@ enum column {
   counted,
   live_time,
   require,
+  detection,
+  noise,
+  window,
   columns
 };
-const char *const column_names[columns] = {"tilt_deg",    "tilt_azimuth_deg",
-                                           "distance_cm", "coincidences",
-                                           "live_time_s", "require"};
+const char *const column_names[columns] = {
+    "tilt_deg",     "tilt_azimuth_deg", "distance_cm",
+    "coincidences", "live_time_s",      "require",
+    "detection",    "noise_hz",         "window_ns"};
+
+// What the counters' columns may hold, as velmora-curve's options do.
+constexpr double noise_max_hz = 1e9;
+constexpr double window_max_ns = 1e9;
+
+// A value per layer joined by ';', each from `low` to `high`.
+bool read_per_layer(const std::string &text, int layers, double low,
+                    double high, double *to) {
+  const std::vector<std::string> parts = split(text, ';');
+  if (parts.size() != static_cast<std::size_t>(layers)) {
+    return false;
+  }
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (!read_number(parts[i], to[i]) || !(to[i] >= low && to[i] <= high)) {
+      return false;
+    }
+  }
+  return true;
+}
 
 } // namespace
 
@@ -53,6 +76,10 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
     if (!line.empty() && line.back() == '\r') {
       line.pop_back();
     }
+    // A spreadsheet begins its UTF-8 with a byte-order mark.
+    if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) {
+      line.erase(0, 3);
+    }
     const std::string at = at_line(name, number);
     if (line.find_first_not_of(" \t") == line.npos || line[0] == '#') {
       continue;
@@ -67,6 +94,9 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
                  : part.substr(first, part.find_last_not_of(" \t") - first + 1);
     }
     if (!header) {
+      if (line.find(',') == line.npos && line.find(';') != line.npos) {
+        return at + "fields separated by ';': write them with ','";
+      }
       for (std::size_t i = 0; i < parts.size(); ++i) {
         int c = 0;
         while (c < columns && parts[i] != column_names[c]) {
@@ -75,7 +105,8 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
         if (c == columns) {
           return at + "column " + shown(parts[i]) +
                  " is not one of tilt_deg, tilt_azimuth_deg, distance_cm, "
-                 "coincidences, live_time_s and require";
+                 "coincidences, live_time_s, require, detection, noise_hz "
+                 "and window_ns";
         }
         if (where[c] >= 0) {
           return at + "column " + shown(parts[i]) + " is named twice";
@@ -108,7 +139,9 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
               defaults.require_text,
               0,
               0,
-              number};
+              number,
+              false,
+              defaults.counter};
     const auto bad = [&](column c, const char *what) {
       return at + column_names[c] + " " + shown(field(c)) + " is not " + what;
     };
@@ -130,13 +163,24 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
       return at + problem;
     }
     unsigned long long count = 0;
-    if (!read_whole(field(counted), 1ULL << 53, count)) {
+    const std::string &counts = field(counted);
+    if (counts.empty() ||
+        counts.find_first_not_of("0123456789") != counts.npos) {
       return bad(counted, "a whole number of 0 or more");
+    }
+    if (!read_whole(counts, static_cast<unsigned long long>(coincidences_max),
+                    count)) {
+      return at + column_names[counted] + " " + shown(field(counted)) +
+             " is more than 1e12, the most a row can hold";
     }
     s.coincidences = static_cast<double>(count);
     if (!read_number(field(live_time), s.live_time_s) ||
         !std::isfinite(s.live_time_s) || !(s.live_time_s > 0.0)) {
       return bad(live_time, "a finite number of seconds above 0");
+    }
+    if (s.live_time_s > live_time_max_s || s.live_time_s < live_time_min_s) {
+      return at + column_names[live_time] + " " + shown(field(live_time)) +
+             " is not from 0.001 s to 1e10 s, the times a row can hold";
     }
     if (where[require] >= 0) {
       s.require_text = field(require);
@@ -145,6 +189,28 @@ read_settings(std::istream &in, const std::string &name, const telescope &scope,
         return at + problem;
       }
     }
+    const int layers = scope.count;
+    const auto own = [&](column c) {
+      return where[c] >= 0 && !field(c).empty();
+    };
+    if (own(detection) && !read_per_layer(field(detection), layers, 0.0, 1.0,
+                                          s.counter.detection)) {
+      return at + "detection " + shown(field(detection)) +
+             " is not a probability from 0 to 1 for each of the " +
+             std::to_string(layers) + " layers, joined by ';'";
+    }
+    if (own(noise) && !read_per_layer(field(noise), layers, 0.0, noise_max_hz,
+                                      s.counter.noise_hz)) {
+      return at + "noise_hz " + shown(field(noise)) +
+             " is not a rate from 0 to 1e9 Hz for each of the " +
+             std::to_string(layers) + " layers, joined by ';'";
+    }
+    if (own(window) && (!read_number(field(window), s.counter.window_ns) ||
+                        !(s.counter.window_ns >= 0.0 &&
+                          s.counter.window_ns <= window_max_ns))) {
+      return bad(window, "a window from 0 to 1e9 ns");
+    }
+    s.own_counters = own(detection) || own(noise) || own(window);
     settings.push_back(s);
   }
   if (in.bad()) {
@@ -165,4 +231,13 @@ std::string at_line(const std::string &name, int line) {
   at += std::to_string(line);
   at += ": ";
   return at;
+}
+
+bool same_requirement(const requirement &a, const requirement &b, int layers) {
+  for (std::uint32_t fired = 0; fired < 1U << layers; ++fired) {
+    if (requirement_met(a, fired) != requirement_met(b, fired)) {
+      return false;
+    }
+  }
+  return true;
 }

@@ -47,10 +47,18 @@ tilt lean_of(const setting &s) {
 // Throws `muons` muons through layer `source` at exponent n0 and adds, for
 // each set of layers crossed at the setting's distance, the weights of its
 // tracks at every Chebyshev point: c^(N - n0) each.
+// Of the tracks that meet the requirement, `meeting` counts them and
+// weights[k], squares[k] add up their weights at each point and the weights'
+// squares.
+struct meeting_tracks {
+  double count;
+  double weights[model_points], squares[model_points];
+};
+
 void weighted_tracks(const telescope &scope, const setting &s, int source,
                      double n0, std::uint32_t seed, std::uint32_t stream,
                      double muons, std::vector<double> (&sums)[model_points],
-                     double &meeting) {
+                     meeting_tracks &meeting) {
   const sky_frame frame = frame_of(lean_of(s));
   const double power = 1.0 / (n0 + 1.0);
   const int bottom = bottom_of(scope);
@@ -84,10 +92,16 @@ void weighted_tracks(const telescope &scope, const setting &s, int source,
       if (!counted) {
         continue;
       }
-      meeting += requirement_met(s.rule, set) ? 1.0 : 0.0;
+      const bool meets = requirement_met(s.rule, set);
+      meeting.count += meets ? 1.0 : 0.0;
       const double log_cosine = std::log(track.sky_cosine);
       for (int k = 0; k < model_points; ++k) {
-        sums[k][set] += std::exp((point(k) - n0) * log_cosine);
+        const double w = std::exp((point(k) - n0) * log_cosine);
+        sums[k][set] += w;
+        if (meets) {
+          meeting.weights[k] += w;
+          meeting.squares[k] += w * w;
+        }
       }
     }
   }
@@ -122,41 +136,52 @@ setting_model model_setting(const telescope &scope, const counters &c,
   }
   // A first look at how many of the muons meet the requirement, for how
   // many the data's counts call for: a hundred times theirs.
-  double meeting = 0.0;
+  meeting_tracks pilot_meeting{};
   std::vector<double> pilot[model_points];
   for (std::vector<double> &p : pilot) {
     p.assign(sets, 0.0);
   }
   weighted_tracks(scope, s, 0, n0, seed, stream + 0x8000, block_muons, pilot,
-                  meeting);
+                  pilot_meeting);
   const double wanted = 100.0 * std::max(1.0, s.coincidences) /
-                        std::max(meeting / block_muons, 1e-9);
+                        std::max(pilot_meeting.count / block_muons, 1e-9);
   m.muons =
       std::min(muons_max, std::max<double>(block_muons, std::ceil(wanted)));
-  meeting = 0.0;
+  double weights[model_points] = {}, squares[model_points] = {};
   for (const int source :
        source_layers(scope.count, {s.rule}, !std::isnan(c.window_ns))) {
     std::vector<double> sums[model_points];
     for (std::vector<double> &p : sums) {
       p.assign(sets, 0.0);
     }
-    double meeting_here = 0.0;
-    weighted_tracks(scope, s, source, n0, seed, stream, m.muons, sums,
-                    meeting_here);
-    meeting += meeting_here;
+    meeting_tracks meeting{};
+    weighted_tracks(scope, s, source, n0, seed, stream, m.muons, sums, meeting);
     // Each track stands for the box's muons at n0 over the muons drawn,
     // weighted to each point.
     const double per_track = box_flux_area(scope.layers[source], lean, n0) /
                              seconds_per_minute / m.muons;
     for (int k = 0; k < model_points; ++k) {
+      const double factor = per_track * (point(k) + 2.0) / (n0 + 2.0);
       for (std::size_t set = 0; set < sets; ++set) {
-        m.per_set[k][set] +=
-            per_track * (point(k) + 2.0) / (n0 + 2.0) * sums[k][set];
+        m.per_set[k][set] += factor * sums[k][set];
       }
+      weights[k] += factor * meeting.weights[k];
+      squares[k] += factor * factor * meeting.squares[k];
     }
   }
-  m.own_error = 1.0 / std::sqrt(std::max(meeting, 1.0));
+  for (int k = 0; k < model_points; ++k) {
+    // With no track meeting it, the error of one.
+    m.own_error[k] =
+        weights[k] > 0.0 ? std::sqrt(squares[k]) / weights[k] : 1.0;
+  }
   return m;
+}
+
+double model_error(const setting_model &m, double exponent) {
+  if (m.muons == 0.0) {
+    return 0.0;
+  }
+  return interpolated([&](int k) { return m.own_error[k]; }, exponent);
 }
 
 double expected_hz(const setting_model &m, const telescope &scope,

@@ -20,14 +20,6 @@
 #include <cstdint>
 #include <vector>
 
-// The counters of the telescope: each layer's detection probability and
-// noise, and the coincidence window (NaN: no accidentals).
-struct counters {
-  double detection[layers_max];
-  double noise_hz[layers_max];
-  double window_ns;
-};
-
 enum class model_method { integral, monte_carlo };
 
 constexpr int model_points = 24;            // Chebyshev points of N
@@ -39,9 +31,16 @@ constexpr double model_exponent_max = 10.0; // N runs over [0, this]
 struct setting_model {
   std::vector<double> per_set[model_points];
   double box[model_points][layers_max];
-  double muons;     // drawn for it, 0 for the integral
-  double own_error; // the Monte Carlo's relative error on its rate
+  double muons; // drawn for it, 0 for the integral
+  // The Monte Carlo's relative error on the rate of the tracks that meet
+  // the requirement at each point: tracks weighted to another sky count
+  // for less than their number, (sum w)^2 / sum w^2 of them (Kish's
+  // effective count); 0 for the integral.
+  double own_error[model_points];
 };
+
+// The Monte Carlo's relative error on a setting's rate at exponent N.
+double model_error(const setting_model &m, double exponent);
 
 // Works out one setting's rates. The Monte Carlo draws at exponent `n0`
 // with enough muons that its relative error on the setting's rate is at

@@ -71,7 +71,11 @@ struct fit_command {
   bool method_given;     // else the integral where it is exact
   bool report_intensity; // --intensity
   bool csv;              // --csv
-  std::string file;      // "-" for standard input
+  // --background: fitted beside the sky, or held at a rate per minute (NaN
+  // for none).
+  bool background_free;
+  double background_per_minute;
+  std::string file; // "-" for standard input
   std::string problem, option;
 };
 

@@ -15,6 +15,8 @@ fit_command read_fit_command(int argc, char **argv) {
   command.method_given = given[option_index("method", fit_only)];
   command.report_intensity = r.report_intensity;
   command.csv = r.csv_wanted;
+  command.background_free = r.background_free;
+  command.background_per_minute = r.background_per_minute;
   if (first < 0) {
     command.arguments = r.arguments;
     return command;

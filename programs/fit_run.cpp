@@ -14,7 +14,9 @@ const char fit_header[] =
     "flux_per_cm2_min,flux_low,flux_high,intensity_per_m2_s_sr,intensity_low,"
     "intensity_high,exponent,exponent_low,exponent_high,exponent_fixed,"
     "correlation,deviance,degrees_of_freedom,p_value,naive_rate_per_minute,"
-    "naive_exponent,naive_exponent_low,naive_exponent_high,method,telescope\n";
+    "naive_exponent,naive_exponent_low,naive_exponent_high,method,telescope,"
+    "detection,noise_hz,window_ns,sky,background_per_minute,background_low,"
+    "background_high,background_fitted\n";
 
 namespace {
 
@@ -22,8 +24,10 @@ constexpr double seconds_per_minute = 60.0;
 // The Monte Carlo model draws at most this many muons per setting and pass.
 constexpr double muons_max = 33554432.0;
 // It draws again when the fit lands further than this from where it drew,
-// at most this many times.
+// or where its weighted error passes the tenth of the data's that its
+// muons were chosen for, at most this many times.
 constexpr double drawn_too_far = 0.25;
+constexpr double promised_share = 0.1;
 constexpr int redraws_max = 3;
 // A fit this unlikely is called poor.
 constexpr double poor_p_value = 0.01;
@@ -43,8 +47,7 @@ double naive_hz(const naive_fit &n, const setting &s) {
   return n.rate_per_minute / seconds_per_minute * std::pow(c, n.exponent);
 }
 
-// The sky's flux and intensity at the fit, each with its interval where it
-// was the parameter fitted.
+// The sky's flux and intensity at the fit, with their intervals.
 struct sky_figures {
   double flux, intensity;
   interval flux_range, intensity_range;
@@ -57,12 +60,26 @@ sky_figures sky_of(const fit_run &run) {
     s.intensity = r.flux;
     s.intensity_range = r.flux_range;
     s.flux = flux_of_intensity(r.flux, r.exponent);
+    s.flux_range = r.other_range;
   } else {
     s.flux = r.flux;
     s.flux_range = r.flux_range;
     s.intensity = intensity_of(r.flux, r.exponent);
+    s.intensity_range = r.other_range;
   }
   return s;
+}
+
+// The rate per minute that the fit gives row i: the sky's and the
+// background.
+double model_per_minute(const fit_run &run, std::size_t i) {
+  const fit_result &r = run.result;
+  return model_hz(run.problem, i, r.flux, r.exponent) * seconds_per_minute +
+         r.background;
+}
+
+const counters &counters_of(const fit_problem &p, const setting &s) {
+  return s.own_counters ? s.counter : p.counter;
 }
 
 // A value with as many decimals as show its error to two digits.
@@ -81,24 +98,45 @@ std::string to_error(double value, double error) {
   return text;
 }
 
-// "value unit" and, on the next line, "68% interval [low, high]; from the
-// curvature +-e", an end that reached its parameter's range marked.
-std::string with_interval(double value, const char *unit, const interval &i,
-                          double curvature) {
-  // The side that did not stop at the parameter's range tells the error;
-  // where both stopped, the range's half width is all there is to tell.
-  const double shown_to =
-      i.low_at_limit && i.high_at_limit ? (i.high - i.low) / 2
-      : i.low_at_limit                  ? i.high - value
-      : i.high_at_limit                 ? value - i.low
-                        : std::min(value - i.low, i.high - value);
+// The error an interval tells: the side that did not stop at the
+// parameter's range; where both stopped, the range's half width is all
+// there is to tell.
+double shown_error(double value, const interval &i) {
+  return i.low_at_limit && i.high_at_limit ? (i.high - i.low) / 2
+         : i.low_at_limit                  ? i.high - value
+         : i.high_at_limit                 ? value - i.low
+                           : std::min(value - i.low, i.high - value);
+}
+
+// "  68% interval [low, high]", an end that reached its parameter's range
+// marked.
+std::string interval_text(const interval &i, double error) {
   // Its untested branches only clean up after an allocation that throws.
   // GCOVR_EXCL_BR_START
-  return to_error(value, shown_to) + unit + "\n  68% interval [" +
-         (i.low_at_limit ? std::string("at most ") : "") +
-         to_error(i.low, shown_to) + ", " +
+  return "  68% interval [" + (i.low_at_limit ? std::string("at most ") : "") +
+         to_error(i.low, error) + ", " +
          (i.high_at_limit ? std::string("at least ") : "") +
-         to_error(i.high, shown_to) + "]" +
+         to_error(i.high, error) + "]";
+  // GCOVR_EXCL_BR_STOP
+}
+
+// "value unit" and, on the next line, its interval and "from the curvature
+// +-e". A best value at an end of its parameter's range (edge -1 or 1)
+// reads as the bound it is: N >= 10.00 (at the edge of 0 to 10).
+std::string with_interval(double value, const char *unit, const interval &i,
+                          double curvature, int edge = 0,
+                          const char *range = "") {
+  const double error = shown_error(value, i);
+  // Its untested branches only clean up after an allocation that throws.
+  // GCOVR_EXCL_BR_START
+  std::string text = (edge < 0   ? "<= "
+                      : edge > 0 ? ">= "
+                                 : "= ") +
+                     to_error(value, error) + unit;
+  if (edge != 0) {
+    text += std::string(" (at the edge of ") + range + ")";
+  }
+  return text + "\n" + interval_text(i, error) +
          (curvature > 0.0
               ? "; from the curvature +-" + formatted("%.2g", curvature)
               : std::string("; no curvature to tell an error")) +
@@ -106,13 +144,32 @@ std::string with_interval(double value, const char *unit, const interval &i,
   // GCOVR_EXCL_BR_STOP
 }
 
+// The values per layer joined by ';', as velmora-curve writes them.
+std::string per_layer(const double *values, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += (i == 0 ? "" : ";") + shortest(values[i]);
+  }
+  return text;
+}
+
+std::string window_text(const counters &c) {
+  return std::isnan(c.window_ns) ? std::string() : shortest(c.window_ns);
+}
+
 // A setting that counted coincidences where the model gives no rate at
 // any exponent the fit may take (a layer that detects nothing, a Monte
 // Carlo sample of which no muon crossed): no sky explains it, and the
-// likelihood would be 0 everywhere. "" when there is none.
+// likelihood would be 0 everywhere. A background explains anything. ""
+// when there is none.
 std::string unseen_counts(const fit_run &run) {
   const fit_problem &p = run.problem;
   const fit_command &c = run.command;
+  if (p.background != background_kind::none &&
+      !(p.background == background_kind::fixed &&
+        p.background_per_minute == 0.0)) {
+    return "";
+  }
   for (std::size_t i = 0; i < p.settings.size(); ++i) {
     const setting &s = p.settings[i];
     bool seen = s.coincidences == 0.0;
@@ -128,7 +185,7 @@ std::string unseen_counts(const fit_run &run) {
       // for a telescope that sees little.
       return at_line(run.name, s.line) + shortest(s.coincidences) +
              " coincidences counted where none of the Monte Carlo's " +
-             shortest(p.models[i].muons) +
+             shortest(p.models[group_of(p, i)].muons) +
              " muons gives one: the telescope as described sees nothing "
              "(check its detection, noise and layers), or too little for so "
              "few muons (for thin layers, try --method integral)";
@@ -141,6 +198,46 @@ std::string unseen_counts(const fit_run &run) {
     }
   }
   return "";
+}
+
+// Whether two rows are one setting of the telescope: the same geometry, a
+// requirement that takes the same layers, and the same counters. Lying
+// level, the telescope has no azimuth to tell apart.
+bool same_setting(const fit_problem &p, const setting &a, const setting &b,
+                  bool counters_too) {
+  const auto geometry = [](const setting &s) {
+    return std::make_tuple(s.tilt_deg,
+                           s.tilt_deg == 0.0 ? 0.0 : s.tilt_azimuth_deg,
+                           s.distance_cm);
+  };
+  if (geometry(a) != geometry(b) ||
+      !same_requirement(a.rule, b.rule, p.scope.count)) {
+    return false;
+  }
+  if (!counters_too) {
+    return true;
+  }
+  const counters &x = counters_of(p, a), &y = counters_of(p, b);
+  return std::equal(x.detection, x.detection + p.scope.count, y.detection) &&
+         std::equal(x.noise_hz, x.noise_hz + p.scope.count, y.noise_hz) &&
+         (x.window_ns == y.window_ns ||
+          (std::isnan(x.window_ns) && std::isnan(y.window_ns)));
+}
+
+// The largest of the Monte Carlo model's weighted errors at the fit's N,
+// each as a share of its setting's data's, 1/sqrt(counts).
+double model_share(const fit_run &run) {
+  const fit_problem &p = run.problem;
+  double share = 0.0;
+  std::vector<double> counts(p.models.size(), 0.0);
+  for (std::size_t i = 0; i < p.settings.size(); ++i) {
+    counts[group_of(p, i)] += p.settings[i].coincidences;
+  }
+  for (std::size_t g = 0; g < p.models.size(); ++g) {
+    share = std::max(share, model_error(p.models[g], run.result.exponent) *
+                                std::sqrt(std::max(counts[g], 1.0)));
+  }
+  return share;
 }
 
 } // namespace
@@ -156,8 +253,13 @@ std::string start_fit(const fit_command &command, std::istream &in,
   std::copy(a.detection, a.detection + layers_max, p.counter.detection);
   std::copy(a.noise_hz, a.noise_hz + layers_max, p.counter.noise_hz);
   p.counter.window_ns = a.window_ns;
+  p.background = command.background_free ? background_kind::free
+                 : std::isnan(command.background_per_minute)
+                     ? background_kind::none
+                     : background_kind::fixed;
+  p.background_per_minute = command.background_per_minute;
   const setting_defaults defaults{a.tilt_azimuth_deg, a.requirements[0].rule,
-                                  a.requirements[0].text};
+                                  a.requirements[0].text, p.counter};
   std::string problem =
       read_settings(in, name, p.scope, defaults, distance_refusal, p.settings);
   if (!problem.empty()) {
@@ -184,35 +286,63 @@ std::string start_fit(const fit_command &command, std::istream &in,
   if (command.method_given && a.method == curve_method::monte_carlo) {
     run.method = model_method::monte_carlo;
   }
-  // Rows that repeat one setting add counts, not a lever on N. Lying
-  // level, the telescope has no azimuth to tell apart.
-  const auto geometry = [](const setting &s) {
-    return std::make_tuple(s.tilt_deg,
-                           s.tilt_deg == 0.0 ? 0.0 : s.tilt_azimuth_deg,
-                           s.distance_cm, s.require_text);
-  };
-  const auto first = geometry(p.settings.front());
+  // Rows that repeat one setting add counts, not a lever on N.
+  const setting &first = p.settings.front();
   const bool one_setting =
-      std::all_of(p.settings.begin(), p.settings.end(),
-                  [&](const setting &s) { return geometry(s) == first; });
+      std::all_of(p.settings.begin(), p.settings.end(), [&](const setting &s) {
+        return same_setting(p, s, first, false);
+      });
   if (!command.exponent_fixed && one_setting) {
     return name +
            (p.settings.size() < 2 ? ": one setting"
                                   : ": its rows are all one setting, which") +
            " cannot tell J from N: give more, or fix N with --exponent";
   }
+  // Rows of one setting, counters and all, share one model: a lab's log of
+  // hourly counts at a handful of tilts costs a handful of models.
+  std::vector<std::size_t> representative;
+  p.group.resize(p.settings.size());
+  for (std::size_t i = 0; i < p.settings.size(); ++i) {
+    std::size_t g = 0;
+    while (
+        g < representative.size() &&
+        !same_setting(p, p.settings[representative[g]], p.settings[i], true)) {
+      ++g;
+    }
+    if (g == representative.size()) {
+      representative.push_back(i);
+    }
+    p.group[i] = g;
+  }
   run.drawn_at = command.exponent_fixed ? a.exponent : 2.0;
   run.redraws = 0;
   // Its untested branches only clean up after an allocation that throws.
-  p.models.assign(p.settings.size(), setting_model{}); // GCOVR_EXCL_BR_LINE
+  p.models.assign(representative.size(), // GCOVR_EXCL_BR_LINE
+                  setting_model{});
   return "";
 }
 
-void model_setting_of(fit_run &run, std::size_t i) {
+std::size_t models_to_work_out(const fit_run &run) {
+  return run.problem.models.size();
+}
+
+void model_setting_of(fit_run &run, std::size_t g) {
   fit_problem &p = run.problem;
-  p.models[i] = model_setting(p.scope, p.counter, p.settings[i], run.method,
+  // The group's first row stands for it, with the counts of all its rows,
+  // for the muons the Monte Carlo draws.
+  std::size_t first = p.settings.size();
+  double counts = 0.0;
+  for (std::size_t i = 0; i < p.settings.size(); ++i) {
+    if (p.group[i] == g) {
+      first = std::min(first, i);
+      counts += p.settings[i].coincidences;
+    }
+  }
+  setting s = p.settings[first];
+  s.coincidences = counts;
+  p.models[g] = model_setting(p.scope, counters_of(p, s), s, run.method,
                               run.drawn_at, run.command.arguments.seed,
-                              static_cast<std::uint32_t>(i), muons_max);
+                              static_cast<std::uint32_t>(g), muons_max);
 }
 
 fit_step fit_models(fit_run &run) {
@@ -224,13 +354,15 @@ fit_step fit_models(fit_run &run) {
   run.result = fit_sky(run.problem, c.exponent_fixed, c.arguments.exponent);
   run.naive = fit_naively(run.problem.settings);
   static_assert(redraws_max > 0);
-  // A Monte Carlo model draws a block of muons at least, so that the test
-  // of its muons is never false: no test has a model without.
-  // GCOVR_EXCL_BR_START
-  if (run.method == model_method::monte_carlo && !c.exponent_fixed &&
-      std::fabs(run.result.exponent - run.drawn_at) > drawn_too_far &&
-      run.problem.models[0].muons > 0.0 && run.redraws < redraws_max) {
-    // GCOVR_EXCL_BR_STOP
+  if (run.method != model_method::monte_carlo || c.exponent_fixed ||
+      run.redraws >= redraws_max) {
+    return fit_step::done;
+  }
+  // Drawn far from the fit, or weighted so far that its tracks count for
+  // fewer than its muons were chosen to give: drawn again at the fit's N.
+  const double off = std::fabs(run.result.exponent - run.drawn_at);
+  if (off > drawn_too_far ||
+      (off > 1e-3 && model_share(run) > promised_share)) {
     run.drawn_at = run.result.exponent;
     ++run.redraws;
     return fit_step::draw_again;
@@ -242,22 +374,20 @@ std::string fit_report(const fit_run &run) {
   const fit_problem &p = run.problem;
   const fit_result &r = run.result;
   const sky_figures sky = sky_of(run);
-  std::string report = "velmora-fit: " + std::to_string(p.settings.size()) +
-                       " settings from " + run.name + "; telescope " +
-                       telescope_text(p.scope) + "\n";
+  const std::size_t rows = p.settings.size(), settings = p.models.size();
+  std::string report =
+      "velmora-fit: " +
+      (rows == settings ? std::to_string(rows) + " settings"
+                        : std::to_string(rows) + " rows at " +
+                              std::to_string(settings) + " settings") +
+      " from " + run.name + "; telescope " + telescope_text(p.scope) + "\n";
   if (run.method == model_method::integral) {
     report += "model: the integral over directions, exact to about 1e-10\n";
   } else {
-    // The model's relative error at each setting against the data's,
-    // 1/sqrt(counts): the largest share.
-    double fewest = muons_max, most = 0.0, share = 0.0;
-    for (std::size_t i = 0; i < p.models.size(); ++i) {
-      const setting_model &m = p.models[i];
+    double fewest = muons_max, most = 0.0;
+    for (const setting_model &m : p.models) {
       fewest = std::min(fewest, m.muons);
       most = std::max(most, m.muons);
-      share = std::max(
-          share,
-          m.own_error * std::sqrt(std::max(p.settings[i].coincidences, 1.0)));
     }
     // Its untested branches only clean up after an allocation that throws.
     // GCOVR_EXCL_BR_START
@@ -266,37 +396,71 @@ std::string fit_report(const fit_run &run) {
         (most > fewest ? " to " + formatted("%.0f", most) : "") +
         " muons a setting, drawn at N = " + formatted("%.3f", run.drawn_at) +
         "\n  and weighted to each N; its error is at most " +
-        formatted("%.2g", share) + " of the data's at any setting\n";
+        formatted("%.2g", model_share(run)) + " of the data's at any setting\n";
     // GCOVR_EXCL_BR_STOP
   }
+  // What was assumed, so that a report says what it was made for.
+  const counters &c = p.counter;
+  std::size_t own = 0;
+  for (const setting &s : p.settings) {
+    own += s.own_counters ? 1 : 0;
+  }
+  report +=
+      "counters: detection " + per_layer(c.detection, p.scope.count) +
+      ", noise " + per_layer(c.noise_hz, p.scope.count) + " Hz, " +
+      (std::isnan(c.window_ns) ? std::string("no coincidence window")
+                               : "window " + shortest(c.window_ns) + " ns") +
+      (own > 0 ? "; " + std::to_string(own) + " rows give their own"
+               : std::string()) +
+      "\nsky: cos^N of the zenith angle; background: " +
+      (p.background == background_kind::none ? std::string("none")
+       : p.background == background_kind::fixed
+           ? shortest(p.background_per_minute) + " a minute, held"
+           : std::string("fitted")) +
+      "\n";
   report += "\n";
+  const double sky_error = r.flux_error;
   if (p.intensity) {
-    report += "intensity I, vertically = " +
+    report += "intensity I, vertically " +
               with_interval(sky.intensity, " m^-2 s^-1 sr^-1",
-                            sky.intensity_range, r.flux_error);
+                            sky.intensity_range, sky_error);
     report +=
         "flux J through a horizontal surface = " + formatted("%.4g", sky.flux) +
-        " cm^-2 min^-1\n";
+        " cm^-2 min^-1\n" +
+        interval_text(sky.flux_range, shown_error(sky.flux, sky.flux_range)) +
+        "\n";
   } else {
     report +=
-        "flux J through a horizontal surface = " +
-        with_interval(sky.flux, " cm^-2 min^-1", sky.flux_range, r.flux_error);
+        "flux J through a horizontal surface " +
+        with_interval(sky.flux, " cm^-2 min^-1", sky.flux_range, sky_error);
     report += "intensity I, vertically = " + formatted("%.4g", sky.intensity) +
-              " m^-2 s^-1 sr^-1\n";
+              " m^-2 s^-1 sr^-1\n" +
+              interval_text(sky.intensity_range,
+                            shown_error(sky.intensity, sky.intensity_range)) +
+              "\n";
   }
   if (r.exponent_fixed) {
     report += "exponent N = " + shortest(r.exponent) + ", fixed\n";
   } else {
-    report += "exponent N = " +
-              with_interval(r.exponent, "", r.exponent_range, r.exponent_error);
+    report += "exponent N " + with_interval(r.exponent, "", r.exponent_range,
+                                            r.exponent_error, r.exponent_edge,
+                                            "0 to 10");
     if (!std::isnan(r.correlation)) {
       report += "correlation of " + std::string(p.intensity ? "I" : "J") +
                 " and N: " + formatted("%.2f", r.correlation) + "\n";
     }
   }
-  report += r.exponent_fixed ? "interval where -2 ln L rises by 1\n"
-                             : "intervals where -2 ln L rises by 1, the "
-                               "other parameter fitted anew\n";
+  if (p.background == background_kind::free) {
+    const bool at_zero = r.background_range.low_at_limit &&
+                         r.background < 1e-6 * r.background_range.high;
+    report += "background B " +
+              with_interval(r.background, " min^-1", r.background_range,
+                            r.background_error, at_zero ? -1 : 0, "0 and up");
+  }
+  report += r.exponent_fixed && p.background != background_kind::free
+                ? "interval where -2 ln L rises by 1\n"
+                : "intervals where -2 ln L rises by 1, the "
+                  "other parameters fitted anew\n";
   report += "deviance " + formatted("%.3g", r.deviance) + " for " +
             std::to_string(r.degrees_of_freedom) +
             (r.degrees_of_freedom == 1 ? " degree" : " degrees") +
@@ -306,19 +470,50 @@ std::string fit_report(const fit_run &run) {
   report += r.degrees_of_freedom > 0 ? ", p = " + formatted("%.2g", r.p_value)
                                      : std::string(": no test of the fit");
   // GCOVR_EXCL_BR_STOP
+  if (r.degrees_of_freedom > 0 && r.p_value >= poor_p_value) {
+    report += ":\n  the counts scatter about the model as Poisson counts "
+              "should";
+  }
   report += "\n";
   if (r.degrees_of_freedom > 0 && r.p_value < poor_p_value) {
     report += "warning: a poor fit: counts this far from the model come by "
               "chance less than once in a hundred;\n  check the telescope, "
               "its detection probabilities and its noise\n";
+    // The row furthest from the model, in its own standard deviations; at
+    // the largest tilt, where the sky gives least, a background that no
+    // sky gives may be what is missing.
+    std::size_t worst = 0;
+    double worst_pull = -1.0, largest_tilt = 0.0;
+    for (std::size_t i = 0; i < p.settings.size(); ++i) {
+      const setting &s = p.settings[i];
+      const double mu =
+          s.live_time_s * model_per_minute(run, i) / seconds_per_minute;
+      const double pull =
+          std::fabs(s.coincidences - mu) / std::sqrt(std::max(mu, 1.0));
+      largest_tilt = std::max(largest_tilt, s.tilt_deg);
+      if (pull > worst_pull) {
+        worst_pull = pull;
+        worst = i;
+      }
+    }
+    if (p.background == background_kind::none &&
+        p.settings[worst].tilt_deg == largest_tilt && largest_tilt > 0.0) {
+      report += "  the row furthest from the model lies at the largest tilt, " +
+                shortest(largest_tilt) +
+                " degrees: coincidences that no sky gives (air showers,\n  "
+                "correlated noise) may be missing from the model: try "
+                "--background free\n";
+    }
   }
   if (run.naive.valid) {
     const naive_fit &n = run.naive;
     const double half = (n.exponent_range.high - n.exponent_range.low) / 2;
     report += "\nthe naive fit of R0 cos^N(tilt) to the rates, as if the "
-              "telescope were\ninfinitely narrow: N = " +
-              to_error(n.exponent, half) + ", 68% interval [" +
-              to_error(n.exponent_range.low, half) + ", " +
+              "telescope were\ninfinitely narrow: N " +
+              std::string(n.at_edge ? ">= " : "= ") +
+              to_error(n.exponent, half) +
+              (n.at_edge ? " (at the edge of 0 to 30)" : "") +
+              ", 68% interval [" + to_error(n.exponent_range.low, half) + ", " +
               to_error(n.exponent_range.high, half) + "]";
     if (!r.exponent_fixed) {
       const double off = n.exponent - r.exponent;
@@ -339,6 +534,15 @@ std::string fit_report(const fit_run &run) {
       }
     }
     report += "\n";
+    if (n.counted_at_90 > 0) {
+      report += "  cos^N is 0 at 90 degrees, where " +
+                std::to_string(n.counted_at_90) +
+                (n.counted_at_90 == 1
+                     ? " row counted: no N fits it, and the naive fit keeps it"
+                     : " rows counted: no N fits them, and the naive fit keeps "
+                       "them") +
+                "\n";
+    }
   }
   report += "\n tilt azimuth distance require   counts  time/s  rate/min "
             "model/min naive/min\n";
@@ -352,7 +556,7 @@ std::string fit_report(const fit_run &run) {
                   s.tilt_deg, s.tilt_azimuth_deg, s.distance_cm,
                   s.require_text.c_str(), s.coincidences, s.live_time_s,
                   s.coincidences / s.live_time_s * seconds_per_minute,
-                  model_hz(p, i, r.flux, r.exponent) * seconds_per_minute,
+                  model_per_minute(run, i),
                   run.naive.valid ? formatted("%.4g", naive_hz(run.naive, s) *
                                                           seconds_per_minute)
                                         .c_str()
@@ -381,17 +585,18 @@ std::string fit_csv(const fit_run &run) {
   const auto found = [](double value) { return formatted("%.7g", value); };
   const auto exponent = [](double value) { return formatted("%.5f", value); };
   const auto rough = [](double value) { return formatted("%.4g", value); };
-  const auto range = [&](const interval &i, bool given) {
-    return given ? found(i.low) + "," + found(i.high) : std::string(",");
+  const auto range = [&](const interval &i) {
+    return found(i.low) + "," + found(i.high);
   };
   const auto exponents = [&](const interval &i, bool given) {
     return given ? exponent(i.low) + "," + exponent(i.high) : std::string(",");
   };
+  const bool fitted_background = p.background == background_kind::free;
   const std::string fitted =
-      found(sky.flux) + "," + range(sky.flux_range, !p.intensity) + "," +
-      found(sky.intensity) + "," + range(sky.intensity_range, p.intensity) +
-      "," + (r.exponent_fixed ? shortest(r.exponent) : exponent(r.exponent)) +
-      "," + exponents(r.exponent_range, !r.exponent_fixed) + "," +
+      found(sky.flux) + "," + range(sky.flux_range) + "," +
+      found(sky.intensity) + "," + range(sky.intensity_range) + "," +
+      (r.exponent_fixed ? shortest(r.exponent) : exponent(r.exponent)) + "," +
+      exponents(r.exponent_range, !r.exponent_fixed) + "," +
       (r.exponent_fixed ? "1" : "0") + "," +
       (std::isnan(r.correlation) ? std::string() : rough(r.correlation)) + "," +
       found(r.deviance) + "," + std::to_string(r.degrees_of_freedom) + "," +
@@ -400,11 +605,16 @@ std::string fit_csv(const fit_run &run) {
                      exponents(n.exponent_range, true)
                : std::string(",,,")) +
       "," + (run.method == model_method::integral ? "integral" : "mc") + "," +
-      telescope_text(p.scope) + "\n";
+      telescope_text(p.scope) + ",";
+  const std::string background =
+      ",cos^N," + found(r.background) + "," +
+      (fitted_background ? range(r.background_range) : std::string(",")) + "," +
+      (fitted_background ? "1" : "0") + "\n";
   // GCOVR_EXCL_BR_STOP
   std::string csv = fit_header;
   for (std::size_t i = 0; i < p.settings.size(); ++i) {
     const setting &s = p.settings[i];
+    const counters &c = counters_of(p, s);
     csv +=
         shortest(s.tilt_deg) + "," + shortest(s.tilt_azimuth_deg) + "," +
         shortest(s.distance_cm) + "," + s.require_text + "," +
@@ -412,10 +622,11 @@ std::string fit_csv(const fit_run &run) {
         found(s.coincidences / s.live_time_s * seconds_per_minute) + "," +
         found(std::sqrt(std::max(s.coincidences, 1.0)) / s.live_time_s *
               seconds_per_minute) +
-        "," + found(model_hz(p, i, r.flux, r.exponent) * seconds_per_minute) +
-        "," +
+        "," + found(model_per_minute(run, i)) + "," +
         (n.valid ? found(naive_hz(n, s) * seconds_per_minute) : std::string()) +
-        "," + fitted;
+        "," + fitted + per_layer(c.detection, p.scope.count) + "," +
+        per_layer(c.noise_hz, p.scope.count) + "," + window_text(c) +
+        background;
   }
   return csv;
 }

@@ -27,8 +27,12 @@ struct fit_run {
 std::string start_fit(const fit_command &command, std::istream &in,
                       const std::string &name, fit_run &run);
 
-// Works out the model of setting i; each may be worked out apart.
-void model_setting_of(fit_run &run, std::size_t i);
+// The models to work out: one per setting, rows that repeat a setting
+// sharing one.
+std::size_t models_to_work_out(const fit_run &run);
+
+// Works out model g; each may be worked out apart.
+void model_setting_of(fit_run &run, std::size_t g);
 
 enum class fit_step { done, draw_again, refused };
 

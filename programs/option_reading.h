@@ -17,6 +17,8 @@ struct reading {
   std::vector<double> detection, noise_hz;
   bool given_top, given_bottom, given_paddles;
   bool report_intensity, csv_wanted; // velmora-fit's flags
+  bool background_free;              // velmora-fit's --background free
+  double background_per_minute;      // or its rate, NaN for none
 };
 
 // Reads one option's value into `r`: "" or what is wrong with it, naming

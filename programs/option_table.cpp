@@ -135,6 +135,26 @@ std::string read_report_intensity(const char * /*text*/, reading &r) {
   return "";
 }
 
+// No counter's coincidences come faster than a gigahertz.
+constexpr double background_max_per_minute = 6e10;
+
+std::string read_background(const char *text, reading &r) {
+  if (std::strcmp(text, "free") == 0) {
+    r.background_free = true;
+    return "";
+  }
+  r.background_free = false;
+  double rate = 0.0;
+  if (!read_number(text, rate) ||
+      !(rate >= 0.0 && rate <= background_max_per_minute)) {
+    return refusal("background", text,
+                   "is not free or a rate of coincidences per minute from 0 "
+                   "to 6e10");
+  }
+  r.background_per_minute = rate;
+  return "";
+}
+
 std::string read_csv_wanted(const char * /*text*/, reading &r) {
   r.csv_wanted = true;
   return "";
@@ -227,6 +247,11 @@ const curve_option options[option_count] = {
      "report the vertical intensity I in m^-2 s^-1 sr^-1 rather "
      "than the flux J",
      read_report_intensity, fit_only},
+    {"background", "free|R",
+     "coincidences per minute that no straight muon makes (air showers, "
+     "correlated noise), the same at every setting: free fits them beside "
+     "the sky, 0 or more; R holds them at R; default none",
+     read_background, fit_only},
     {"csv", nullptr,
      "write the settings, the model and the fit as CSV rather than a report",
      read_csv_wanted, fit_only},
@@ -263,6 +288,7 @@ reading defaults() {
   a.window_ns = NAN;
   a.precision = NAN;
   a.threads = 0;
+  r.background_per_minute = NAN;
   a.method = curve_method::monte_carlo;
   r.top = paddle_pair.layers[0];
   r.bottom = paddle_pair.layers[1];

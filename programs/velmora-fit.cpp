@@ -29,7 +29,7 @@ namespace {
 void model_all(fit_run &run, unsigned threads) {
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
-    for (std::size_t i = next++; i < run.problem.settings.size(); i = next++) {
+    for (std::size_t i = next++; i < models_to_work_out(run); i = next++) {
       model_setting_of(run, i);
     }
   };

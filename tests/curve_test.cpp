@@ -268,13 +268,15 @@ const command_case cases[] = {
     // Three settings, two parameters: one degree of freedom.
     {"fit_report", {fit, "-"}, "",
      "velmora-fit: 3 settings from standard input; telescope "
-     "10x31|10x31@d:0:0\nmodel: the integral over directions, exact to about 1e-10\n\n"
+     "10x31|10x31@d:0:0\nmodel: the integral over directions, exact to about 1e-10\n"
+     "counters: detection 1;1, noise 0;0 Hz, no coincidence window\n"
+     "sky: cos^N of the zenith angle; background: none\n\n"
      "flux J through a horizontal surface = 1.068 cm^-2 min^-1\n"
      "  68% interval [1.047, 1.089]; from the curvature +-0.021\n"
-     "intensity I, vertically = 111.1 m^-2 s^-1 sr^-1\n"
+     "intensity I, vertically = 111.1 m^-2 s^-1 sr^-1\n  68% interval [107.7, 114.6]\n"
      "exponent N = 1.922\n  68% interval [1.834, 2.014]; from the curvature +-0.09\n"
      "correlation of J and N: 0.05\n"
-     "intervals where -2 ln L rises by 1, the other parameter fitted anew\n"
+     "intervals where -2 ln L rises by 1, the other parameters fitted anew\n"
      "deviance 23.8 for 1 degree of freedom, p = 1.1e-06\n", 0, {}, measured},
     // Counts of a cos^3.5 sky through thick paddles: the Monte Carlo, drawn
     // at N = 2 first, is drawn again where the fit lands.
@@ -289,24 +291,29 @@ const command_case cases[] = {
      "intensity_low,intensity_high,exponent,exponent_low,exponent_high,"
      "exponent_fixed,correlation,deviance,degrees_of_freedom,p_value,"
      "naive_rate_per_minute,naive_exponent,naive_exponent_low,"
-     "naive_exponent_high,method,telescope\n0,0,10,all,1490,600,149,", 0, {},
+     "naive_exponent_high,method,telescope,detection,noise_hz,window_ns,sky,"
+     "background_per_minute,background_low,background_high,background_fitted\n"
+     "0,0,10,all,1490,600,149,", 0, {},
      measured,
-     // J to seven digits; N fixed: no interval and no correlation.
-     {",1.068345,1.047687,1.089273,113.3549,,,2,,,1,,24.50336,2,"}},
+     // J to seven digits, with the intensity's interval; N fixed: no
+     // interval and no correlation; the counters and the sky assumed.
+     {",1.068345,1.047687,1.089273,113.3549,111.163,115.5754,2,,,1,,24.50336,2,",
+      ",integral,10x31|10x31@d:0:0,1;1,0;0,,cos^N,0,,,0\n"}},
     // The report of the intensity gives the flux it implies beside it:
     // J = 2 pi I / (N + 2): 2 pi 111.1 / 3.922 m^-2 s^-1 is 1.068 cm^-2 min^-1.
     {"fit_intensity", {fit, "--intensity", "--method", "integral"}, "",
      "velmora-fit: 3 settings from standard input; telescope 10x31|10x31@d:0:0\n"
-     "model: the integral over directions, exact to about 1e-10\n\n"
-     "intensity I, vertically = 111.1 m^-2 s^-1 sr^-1\n", 0, {}, measured,
-     {"\nflux J through a horizontal surface = 1.068 cm^-2 min^-1\n",
+     "model: the integral over directions, exact to about 1e-10\n", 0, {}, measured,
+     {"\nintensity I, vertically = 111.1 m^-2 s^-1 sr^-1\n",
+      "\nflux J through a horizontal surface = 1.068 cm^-2 min^-1\n  68% interval [1.047, 1.089]\n",
       "\ncorrelation of I and N: "}},
     // A fit at the top of the exponent's range: its interval ends there and
     // its decimals follow the curvature; two settings leave no degree of
     // freedom; the naive fit's N lies above.
     {"fit_at_the_top_of_the_range", {fit}, "", "velmora-fit: 2 settings", 0, {},
      columns + "0,10,300,600\n45,10,2,600\n",
-     {"\nexponent N = 10.00\n  68% interval [9.85, at least 10.00]; from the curvature +-1.4\n",
+     {"\nexponent N >= 10.00 (at the edge of 0 to 10)\n  68% interval [9.85, at least 10.00]; "
+      "from the curvature +-1.4\n",
       " for 0 degrees of freedom: no test of the fit\n",
       "\n  4.46 above the fit's N, 3.2 times the fit's error\n"}},
     // A narrow telescope and rates that fall faster than any cos^N between
@@ -320,9 +327,10 @@ const command_case cases[] = {
     {"fit_without_curvature", {fit}, "", "velmora-fit: 2 settings", 0, {},
      columns + "90,0,5,600\n85,0,5,600\n",
      {"; from the curvature +-0.00051\n",
-      "\nexponent N = 0.0\n  68% interval [at most 0.0, at least 10.0]; no "
+      "\nexponent N <= 0.0 (at the edge of 0 to 10)\n  68% interval [at most 0.0, at least 10.0]; no "
       "curvature to tell an error\nintervals where",
-      "below the fit's N\n\n"}},
+      "below the fit's N\n  cos^N is 0 at 90 degrees, where 1 row counted: no N fits it, and "
+      "the naive fit keeps it\n\n"}},
     // Its CSV leaves the correlation empty, as for a fixed N.
     {"fit_without_curvature_csv", {fit, "--csv"}, "", "tilt_deg,", 0, {},
      columns + "90,0,5,600\n85,0,5,600\n", {",0.00000,10.00000,0,,"}},
@@ -336,7 +344,9 @@ const command_case cases[] = {
     // and a good fit, with no warning.
     {"fit_at_the_bottom_of_the_range", {fit}, "", "velmora-fit: 3 settings", 0, {},
      columns + "0,10,176,600\n10,10,176,600\n20,10,176,600\n",
-     {"\n  68% interval [at most 0.0, 1.8]; ", " for 1 degree of freedom, p = 1\n\nthe naive fit"}},
+     {"\n  68% interval [at most 0.0, 1.8]; ",
+      " for 1 degree of freedom, p = 1:\n  the counts scatter about the model as Poisson counts "
+      "should\n\nthe naive fit"}},
     // Thick paddles take the Monte Carlo. Drawn at N = 2 for data of N = 4,
     // it draws again where the fit landed, and more muons for the setting
     // with the most counts.
@@ -349,11 +359,13 @@ const command_case cases[] = {
     {"fit_of_one_tilt", {fit, "--paddles", "5x5x1", "--exponent", "2"}, "",
      "velmora-fit: 2 settings from standard input; telescope 5x5x1|5x5x1@d:0:0\n"
      "model: the Monte Carlo, 65536 muons a setting, drawn at N = 2.000\n", 0, {}, one_tilt,
-     {"\nexponent N = 2, fixed\ninterval where -2 ln L rises by 1\n", " for 1 degree of freedom, p = 0.99\n\n tilt azimuth"}},
+     {"\nexponent N = 2, fixed\ninterval where -2 ln L rises by 1\n",
+      " for 1 degree of freedom, p = 0.99:\n  the counts scatter about the model as Poisson counts "
+      "should\n\n tilt azimuth"}},
     // Fitted, its N goes into the CSV; no degree of freedom is left.
     {"fit_of_one_tilt_csv", {fit, "--csv", "--paddles", "5x5x1"}, "",
      "tilt_deg,tilt_azimuth_deg,distance_cm,", 0, {}, one_tilt,
-     {"\n0,0,3,all,130,600,13,1.140175,", ",0,,,,,,mc,5x5x1|5x5x1@d:0:0\n"}},
+     {"\n0,0,3,all,130,600,13,1.140175,", ",0,,,,,,mc,5x5x1|5x5x1@d:0:0,1;1,0;0,,cos^N,0,,,0\n"}},
     {"fit_from_a_terminal", {fit}, "velmora-fit: give a FILE of measurements, or pipe them in",
      "", 2, from_a_terminal},
     // Given a FILE, standard input is left alone.

@@ -146,7 +146,7 @@ EMSCRIPTEN_KEEPALIVE const char *velmora_fit_start(const char *text,
 }
 
 EMSCRIPTEN_KEEPALIVE int velmora_fit_settings() {
-  return static_cast<int>(fitting.problem.settings.size());
+  return static_cast<int>(models_to_work_out(fitting));
 }
 
 // Works out the model of setting i; once every setting's is worked out,
