@@ -18,7 +18,9 @@ import path from 'node:path';
 import {pathToFileURL} from 'node:url';
 import {launchBrowser, openPage, servePage, waitForRun} from './browser.mjs';
 
-const [pageDir, singleFile, native, screenshot] = process.argv.slice(2);
+const [pageDir, singleFile, nativePath, screenshot] = process.argv.slice(2);
+// Absolute: velmora-fit runs in the folder of the measurements.
+const native = path.resolve(nativePath);
 
 // What the command writes, or the first line of its refusal; run in `cwd`,
 // where a file of measurements may be.
