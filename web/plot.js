@@ -142,6 +142,11 @@ export function drawPlot(container, figure) {
     xLow -= 1;
     xHigh += 1;
   }
+  // A little room at each end, so that the first and last error bars are
+  // not drawn on the frame.
+  const xRoom = (xHigh - xLow) * 0.02;
+  xLow -= xRoom;
+  xHigh += xRoom;
   const [yMin, yMax] = plotRange(figure.series, (p) => [p.y - p.error, p.y + p.error]);
   const yHigh = yMax * 1.05 || 1;
   const yLow = Math.min(0, yMin);
