@@ -44,29 +44,32 @@ function columnsOf(header, name) {
 }
 
 // Every column, when asked; else the key columns that say something: those
-// of a quantity the options asked for, the law when there are several (the
+// of a quantity the options asked for; the law when there are several (the
 // caption names a single one), the tilt when there is one, the requirement
 // when it is not every layer, the detected rate when it is not the rate,
-// the accidentals and the counting time where there are any; never a
-// column that is empty in every row.
+// and the rates, accidentals and counting times where there are any; never
+// a column that is empty in every row.
 function shownColumns(table, asked) {
   if ($('all-columns').checked) {
     return table.header.map((name, i) => i);
   }
   const rows = table.rows;
-  const column = (name) => table.header.indexOf(name);
+  const rate = table.header.indexOf('rate_per_minute');
   const wanted = new Set(asked.flatMap((option) => askedColumns[option] || []));
+  // Whether a key column that no option asked for says something; those
+  // not named here always do.
   const telling = {
     law: (i) => new Set(rows.map((r) => r[i])).size > 1,
     tilt_deg: (i) => rows.some((r) => Number(r[i]) !== 0),
     tilt_azimuth_deg: () => false,
     require: (i) => rows.some((r) => r[i] !== 'all'),
-    rate_detected_per_minute: (i) => rows.some((r) => r[i] !== r[column('rate_per_minute')]),
+    rate_detected_per_minute: (i) => rows.some((r) => r[i] !== r[rate]),
     singles_per_minute_: () => false,
     flux_per_cm2_min: () => false,
   };
-  return keyColumns.flatMap((name) => columnsOf(table.header, name).filter((i) =>
-    rows.some((r) => r[i] !== '') && (wanted.has(name) || (telling[name] || (() => true))(i))));
+  const says = (name, i) => wanted.has(name) || !telling[name] || telling[name](i);
+  return keyColumns.flatMap((name) => columnsOf(table.header, name)
+    .filter((i) => rows.some((r) => r[i] !== '') && says(name, i)));
 }
 
 function showTable(table, asked) {
