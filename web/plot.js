@@ -3,7 +3,6 @@
 // frame, never over it, so that the plot reads as well on a phone as on a
 // desk; a curve of more points than the frame has room for is drawn as a
 // line, without markers or error bars.
-'use strict';
 
 // Colours told apart with every common colour-vision deficiency.
 const plotColours = ['#0072b2', '#d55e00', '#009e73', '#cc79a7', '#e69f00',
@@ -125,7 +124,7 @@ function plotAxisTicks(svg, low, high, length, widest) {
 // colour (index), at: x => y}]}. A series or line without a label has no
 // entry in the legend. Returns {dense}: whether some curve was drawn
 // without its markers.
-function drawPlot(container, figure) {
+export function drawPlot(container, figure) {
   // Drawn at the size it is shown, so that its text stays readable on a
   // phone.
   const width = Math.max(320, Math.min(800, container.clientWidth || 800));
@@ -143,6 +142,11 @@ function drawPlot(container, figure) {
     xLow -= 1;
     xHigh += 1;
   }
+  // A little room at each end, so that the first and last error bars are
+  // not drawn on the frame.
+  const xRoom = (xHigh - xLow) * 0.02;
+  xLow -= xRoom;
+  xHigh += xRoom;
   const [yMin, yMax] = plotRange(figure.series, (p) => [p.y - p.error, p.y + p.error]);
   const yHigh = yMax * 1.05 || 1;
   const yLow = Math.min(0, yMin);

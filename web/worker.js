@@ -13,9 +13,13 @@ function fail(error) {
   postMessage({type: 'failed', problem: problem.replace(/\. Build with .*$/, '')});
 }
 
+// The served page's worker loads the module from beside it; the single
+// file's starts with the module's code already in it.
 let ready;
 try {
-  importScripts('velmora-curve.js');
+  if (typeof createVelmoraModule === 'undefined') {
+    importScripts('velmora-curve.js');
+  }
   ready = createVelmoraModule();
 } catch (error) {
   ready = Promise.reject(error);

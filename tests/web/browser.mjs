@@ -67,7 +67,7 @@ export async function launchBrowser() {
 
 // Opens `url` in a new page and waits until the simulation is loaded; the
 // page's console errors and uncaught exceptions gather in `page.errors`.
-export async function openPage(browser, url, width = 1100) {
+export async function openPage(browser, url, width = 1280) {
   const page = await browser.newPage();
   page.errors = [];
   page.on('console', (message) => message.type() === 'error' && page.errors.push(message.text()));

@@ -1,20 +1,26 @@
-// The page in a real browser: filled in or opened from a link, on any
-// number of workers, it must show and let download the very CSV of the
-// native velmora-curve, and the very report and CSV of velmora-fit for the
-// same measurements; a bad value, a bad file or a link it would not write
-// must show its message and run nothing; a run that fails must say so and
-// mark the earlier results; Cancel must stop a run; a phone must show it
-// whole; the console must stay free of errors; and no request may leave for
-// another host. velmora-fit is taken from beside velmora-curve.
-//   node page-test.mjs PAGE_DIR NATIVE_VELMORA_CURVE SCREENSHOT.png
+// The page in a real browser, served and as the single file opened from
+// the file system: filled in or opened from a link, on any number of
+// workers, it must show and let download the very CSV of the native
+// velmora-curve, and the very report and CSV of velmora-fit for the same
+// measurements; a bad value, a bad file or a link it would not write must
+// show its message and run nothing; a run that fails must say so and mark
+// the earlier results; Cancel must stop a run; the table must show what the
+// fields asked for, and a command line break between options only; a
+// phone must show it whole; the console must stay free of errors; and no
+// request may leave for another host. velmora-fit is taken from beside
+// velmora-curve.
+//   node page-test.mjs PAGE_DIR SINGLE_FILE NATIVE_VELMORA_CURVE SCREENSHOT.png
 import assert from 'node:assert/strict';
 import {spawnSync} from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import {pathToFileURL} from 'node:url';
 import {launchBrowser, openPage, servePage, waitForRun} from './browser.mjs';
 
-const [pageDir, native, screenshot] = process.argv.slice(2);
+const [pageDir, singleFile, nativePath, screenshot] = process.argv.slice(2);
+// Absolute: velmora-fit runs in the folder of the measurements.
+const native = path.resolve(nativePath);
 
 // What the command writes, or the first line of its refusal; run in `cwd`,
 // where a file of measurements may be.
@@ -46,6 +52,7 @@ async function tableText(page) {
 }
 
 const text = (page, selector) => page.$eval(selector, (node) => node.textContent);
+const texts = (page, selector) => page.$$eval(selector, (nodes) => nodes.map((node) => node.textContent));
 
 // Closes a page that must have left nothing in its console.
 async function close(page) {
@@ -65,7 +72,53 @@ async function errorBars(page) {
   });
 }
 
+// Whether each drawn error bar is one of `bars`, as [low, high], and there
+// are as many.
+function sameBars(drawn, bars) {
+  const byLow = (a, b) => a[0] - b[0];
+  drawn.sort(byLow);
+  bars.sort(byLow);
+  assert.equal(drawn.length, bars.length);
+  bars.forEach((bar, i) => assert.ok(bar.every((end, k) => Math.abs(drawn[i][k] - end) < 1e-9),
+    `an error bar from ${drawn[i]} for ${bar}`));
+}
+
+// The CSV's rows as objects of its columns, found by the header's names.
+function csvRows(csv) {
+  const [header, ...rows] = csv.trim().split('\n').map((line) => line.split(','));
+  return rows.map((row) => Object.fromEntries(header.map((name, i) => [name, row[i]])));
+}
+
+// Where a command line shown in `selector` breaks as it must not: inside
+// a word (an option's name above all), or between an option and its value
+// where the two would fit on one line.
+function badBreaks(page, selector) {
+  return page.$eval(selector, (code) => {
+    const lines = (node) => new Set([...node.getClientRects()].map((r) => Math.round(r.bottom))).size;
+    const split = [];
+    const words = document.createTreeWalker(code, NodeFilter.SHOW_TEXT);
+    while (words.nextNode()) {
+      for (const word of words.currentNode.data.matchAll(/\S+/g)) {
+        const range = document.createRange();
+        range.setStart(words.currentNode, word.index);
+        range.setEnd(words.currentNode, word.index + word[0].length);
+        if (lines(range) > 1) {
+          split.push(word[0]);
+        }
+      }
+    }
+    const room = code.parentElement.clientWidth - 20;
+    const parted = [...code.querySelectorAll('.piece')]
+      .filter((piece) => piece.getBoundingClientRect().width < room && lines(piece) > 1)
+      .map((piece) => piece.textContent);
+    return {split, parted};
+  });
+}
+
 const server = await servePage(pageDir);
+// The single file, as a double click opens it, and the served page.
+const single = pathToFileURL(path.resolve(singleFile));
+const at = {served: `${server.origin}/`, single: single.href};
 const browser = await launchBrowser();
 const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-downloads-'));
 const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-measured-'));
@@ -76,6 +129,11 @@ browser.on('targetcreated', async (target) => {
   const page = await target.page();
   page?.on('request', (request) => requests.push(request.url()));
 });
+// A request that starts a worker: the served page's script, or a Blob of
+// the single file's.
+const startsWorker = (url) => url.endsWith('/worker.js') || url.startsWith('blob:');
+// A request of the served page's worker.
+const fromWorker = (request) => request.headers.referer?.endsWith('/worker.js');
 
 let failed = 0;
 async function expect(name, test) {
@@ -88,9 +146,12 @@ async function expect(name, test) {
   }
 }
 
+// Each row of `rows` in both forms of the page, as [form, row].
+const inBoth = (rows) => ['served', 'single'].flatMap((form) => rows.map((row) => [form, row]));
+
 try {
   await expect('a filled-in form gives the native table, CSV and command line', async () => {
-    const page = await openPage(browser, `${server.origin}/`);
+    const page = await openPage(browser, at.served);
     await page.type('#distances', '0:40:10 2.5');
     await page.type('#muons', '20000');
     await page.type('#seed', '   '); // blank: the default
@@ -101,13 +162,12 @@ try {
       getComputedStyle(document.activeElement).outlineStyle]), ['results-heading', 'none']);
     const expected = natively(['--muons', '20000', '0:40:10', '2.5']);
     // Each error bar reaches efficiency ± std_error.
-    const byLow = (a, b) => a[0] - b[0];
-    const bars = expected.split('\n').slice(1, -1).map((line) => line.split(',').map(Number))
-      .filter((row) => row[5] > 0).map((row) => [row[4] - row[5], row[4] + row[5]]).sort(byLow);
-    const drawn = (await errorBars(page)).sort(byLow);
-    assert.equal(drawn.length, bars.length);
-    bars.forEach((bar, i) => assert.ok(bar.every((end, k) => Math.abs(drawn[i][k] - end) < 1e-9),
-      `an error bar from ${drawn[i]} for ${bar}`));
+    sameBars(await errorBars(page), csvRows(expected).filter((r) => Number(r.std_error) > 0)
+      .map((r) => [r.efficiency - r.std_error, Number(r.efficiency) + Number(r.std_error)]));
+    // velmora's own pair of paddles: its laws are named after velmora's.
+    assert.deepEqual(await texts(page, '#plot .legend text'),
+      ['cos²θ law (as velmora)', 'directions uniform per crossing track (as velmorauni)']);
+    assert.equal(await text(page, '#column-count'), String(expected.split('\n')[0].split(',').length));
     assert.equal(await tableText(page), expected);
     assert.equal(await text(page, '#command'), 'velmora-curve --muons 20000 0:40:10 2.5');
     assert.equal(await download(page), expected);
@@ -116,46 +176,60 @@ try {
     await close(page);
   });
 
-  // The address, the native command's words, the command line shown and
-  // the plot's title.
+  await expect('an empty Run asks for the distances, the one field with no default to show', async () => {
+    const page = await openPage(browser, at.served);
+    assert.equal(await page.$eval('#distances', (node) => node.placeholder), '');
+    await page.click('#run');
+    assert.match(await waitForRun(page), /^Nothing was run/);
+    assert.equal(await text(page, '#distances-problem'), natively([]));
+    assert.deepEqual(await page.$$eval('.problem', (nodes) => nodes
+      .filter((node) => node.textContent !== '').map((node) => node.id)), ['distances-problem']);
+    await close(page);
+  });
+
+  // The address, the native command's words, the command line shown, the
+  // plot's title and its legend: a telescope other than velmora's pair has
+  // the law without velmora's name.
   const links = [
     ['law=isotropic&top=25x25&bottom=20x30&offset=2,-3&muons=20000&distances=0,15,30',
       ['--law', 'isotropic', '--muons', '20000', '--top', '25x25', '--bottom', '20x30',
         '--offset', '2,-3', '0,15,30'],
       'velmora-curve --law isotropic --muons 20000 --top 25x25 --bottom 20x30 --offset 2,-3 0,15,30',
-      'Geometric efficiency against distance'],
+      'Geometric efficiency against distance', ['directions uniform per crossing track']],
     ['tilt=0:90:10&tilt-azimuth=30&exponent=1.85&muons=50000&distances=10,30&seed=7',
       ['--exponent', '1.85', '--tilt', '0:90:10', '--tilt-azimuth', '30', '--seed', '7',
         '--muons', '50000', '10,30'],
       'velmora-curve --muons 50000 --exponent 1.85 --tilt 0:90:10 --tilt-azimuth 30 --seed 7 10,30',
-      'Coincidence rate against the tilt'],
+      'Coincidence rate against the tilt',
+      ['10 cm', '30 cm', 'cosᴺα, N = 1.85: an infinitely narrow telescope']],
     ['tilt=30&muons=20000&distances=0:40:20', ['--muons', '20000', '--tilt', '30', '0:40:20'],
       'velmora-curve --muons 20000 --tilt 30 0:40:20',
-      'Geometric efficiency against distance, the axis tilted 30°'],
+      'Geometric efficiency against distance, the axis tilted 30°', ['cos²θ law']],
     ['offset=1,%20-2&muons=20000&distances=-5,5+1e1',
       ['--muons', '20000', '--offset', '1, -2', '--', '-5,5', '1e1'],
       "velmora-curve --muons 20000 --offset '1, -2' -- -5,5 1e1",
-      'Geometric efficiency against distance'],
+      'Geometric efficiency against distance', ['cos²θ law', 'directions uniform per crossing track']],
     // On 3, 1 and 2 workers; the rows above on one per core.
     ['paddles=10x31x1&layer=10x31x1@5&layer=10x31@8,1,0&require=all,2,1%2B3&detection=0.9,0.8,0.95,0.9&noise=100,50,20,10&window=50&precision=0.05&muons=20000&distances=10,20&workers=3',
       ['--muons', '20000', '--paddles', '10x31x1', '--layer', '10x31x1@5', '--layer', '10x31@8,1,0',
         '--require', 'all,2,1+3', '--detection', '0.9,0.8,0.95,0.9', '--noise', '100,50,20,10',
         '--window', '50', '--precision', '0.05', '10,20'],
       'velmora-curve --muons 20000 --paddles 10x31x1 --layer 10x31x1@5 --layer 10x31@8,1,0 --require all,2,1+3 --detection 0.9,0.8,0.95,0.9 --noise 100,50,20,10 --window 50 --precision 0.05 10,20',
-      'Geometric efficiency against distance'],
+      'Geometric efficiency against distance', ['require all', 'require 2', 'require 1+3']],
     ['top=10x31x2&bottom=10x31x1&min-path=0.5&tilt=0,30&muons=20000&distances=0:20:10&workers=1',
       ['--top', '10x31x2', '--bottom', '10x31x1', '--min-path', '0.5', '--tilt', '0,30', '--muons',
         '20000', '0:20:10'],
       'velmora-curve --muons 20000 --top 10x31x2 --bottom 10x31x1 --min-path 0.5 --tilt 0,30 0:20:10',
-      'Coincidence rate against the tilt'],
+      'Coincidence rate against the tilt',
+      ['0 cm', '10 cm', '20 cm', 'cos²α: an infinitely narrow telescope']],
     ['method=integral&intensity=70&exponent=2.1&paddles=5x5&distances=3,10&workers=2',
       ['--method', 'integral', '--intensity', '70', '--exponent', '2.1', '--paddles', '5x5', '3,10'],
       'velmora-curve --intensity 70 --paddles 5x5 --exponent 2.1 --method integral 3,10',
-      'Geometric efficiency against distance'],
+      'Geometric efficiency against distance', ['cosᴺθ law, N = 2.1']],
   ];
-  for (const [query, words, command, title] of links) {
-    await expect(`a link runs as it loads: ${query}`, async () => {
-      const page = await openPage(browser, `${server.origin}/?${query}&run=1`);
+  for (const [form, [query, words, command, title, legend]] of inBoth(links)) {
+    await expect(`a link runs as it loads (${form}): ${query}`, async () => {
+      const page = await openPage(browser, `${at[form]}?${query}&run=1`);
       assert.match(await waitForRun(page), /^Done/);
       const workers = new URLSearchParams(query).get('workers');
       if (workers) {
@@ -163,11 +237,50 @@ try {
       }
       assert.equal(await text(page, '#command'), command);
       assert.equal(await text(page, '#plot svg title'), title);
+      assert.deepEqual(await texts(page, '#plot .legend text'), legend);
       assert.equal(await tableText(page), natively(words));
       assert.equal(await download(page), natively(words));
       if (words.includes('0:90:10')) {
-        await page.screenshot({path: screenshot, fullPage: true});
+        await page.screenshot({path: screenshot.replace(/\.png$/, form === 'single' ? '-single.png' : '.png'),
+          fullPage: true});
       }
+      await close(page);
+    });
+  }
+
+  // The columns of the quantities a run's fields ask for are in the table
+  // without asking for all of them, whatever their values; at a laptop's
+  // 1280 px they fit, every header whole. All 30 do not: the table then
+  // says it scrolls. The plot's legend: velmora's law is not velmora's
+  // where the telescope is not velmora's pair.
+  const keyColumns = [
+    ['paddles=20x20&layer=20x20@5&law=cos_squared&noise=100,100,100&window=50&precision=0.05&muons=20000&distances=5,10',
+      ['distance_cm', 'rate_per_minute', 'accidentals_per_minute', 'counting_time_s',
+        'singles_per_minute_1', 'singles_per_minute_2', 'singles_per_minute_3', 'efficiency',
+        'std_error'], ['cos²θ law']],
+    ['detection=1,1&require=all&tilt=0&law=cos_squared&muons=20000&distances=5,10',
+      ['distance_cm', 'tilt_deg', 'require', 'rate_per_minute', 'rate_detected_per_minute',
+        'efficiency', 'std_error'], ['cos²θ law (as velmora)']],
+    ['intensity=70&method=integral&tilt=10&tilt-azimuth=45&distances=5,10',
+      ['distance_cm', 'tilt_deg', 'tilt_azimuth_deg', 'rate_per_minute', 'flux_per_cm2_min',
+        'efficiency'], ['cos²θ law']],
+  ];
+  for (const [query, columns, legend] of keyColumns) {
+    await expect(`the columns asked for: ${query}`, async () => {
+      const page = await openPage(browser, `${at.served}?${query}&run=1`, 1280);
+      assert.match(await waitForRun(page), /^Done/);
+      const fit = () => page.evaluate(() => {
+        const box = document.querySelector('.table-scroll');
+        return {scrolls: box.scrollWidth > box.clientWidth, note: !document.getElementById('scroll-note').hidden,
+          cut: [...box.querySelectorAll('th')].filter((th) => th.scrollWidth > th.clientWidth ||
+            th.getBoundingClientRect().right > box.getBoundingClientRect().right).map((th) => th.textContent)};
+      });
+      assert.deepEqual(await texts(page, '#table th'), columns);
+      assert.deepEqual(await texts(page, '#plot .legend text'), legend);
+      assert.deepEqual(await fit(), {scrolls: false, note: false, cut: []});
+      await page.click('#all-columns');
+      assert.equal((await fit()).note, true);
+      assert.equal(await page.$eval('.table-scroll', (box) => box.classList.contains('more-right')), true);
       await close(page);
     });
   }
@@ -183,14 +296,14 @@ try {
     ['paddles=5x5&top=5x5&bottom=5x5&distances=5&run=1', 'link', /“paddles” and “top” and “bottom” are two ways/],
     ['workers=0&distances=5&run=1', 'link', /workers=“0”: a number of workers from 1/],
   ];
-  for (const [query, where, problem] of badLinks) {
-    await expect(`a link is refused: ${query}`, async () => {
+  for (const [form, [query, where, problem]] of inBoth(badLinks)) {
+    await expect(`a link is refused (${form}): ${query}`, async () => {
       const before = requests.length;
-      const page = await openPage(browser, `${server.origin}/?${query}`);
+      const page = await openPage(browser, `${at[form]}?${query}`);
       assert.match(await waitForRun(page), /^Nothing was run/);
       assert.match(await text(page, `#${where}-problem`), problem);
       assert.equal(await page.$eval('#results', (node) => node.hidden), true);
-      assert.equal(requests.slice(before).filter((url) => url.endsWith('/worker.js')).length, 0);
+      assert.deepEqual(requests.slice(before).filter(startsWorker), []);
       await close(page);
     });
   }
@@ -227,7 +340,7 @@ try {
     assert.equal(await text(page, '#distances-problem'),
       natively(['--top', '5x5', '--bottom', '5x5', ...words]));
     assert.equal(await page.$eval('#results', (node) => node.hidden), true);
-    assert.equal(requests.slice(before).filter((url) => url.endsWith('/worker.js')).length, 0);
+    assert.equal(requests.slice(before).filter(startsWorker).length, 0);
     // Removed, the layer leaves the command line.
     await page.click('#layer-rows button');
     await page.click('#run');
@@ -236,63 +349,112 @@ try {
     await page.close();
   });
 
+
   // Measurements fitted, from a file or pasted, as velmora-fit fits them;
   // a bad file shows the command's message and runs nothing. The columns
-  // are what velmora-curve gives for the counts of ten minutes.
+  // are what velmora-curve gives for the counts of ten minutes. The forms
+  // of the page, the file (or null: pasted), the link that gives the
+  // telescope, the fit's own fields clicked or typed in, velmora-fit's
+  // words.
   const measured = 'tilt_deg,distance_cm,coincidences,live_time_s\n0,3,129,600\n15,3,122,600\n' +
     '30,3,103,600\n45,3,76,600\n60,3,50,600\n75,3,30,600\n90,3,23,600\n';
   const fitNatively = (words, name) => natively([...words, name], path.join(path.dirname(native), 'velmora-fit'), folder);
   const fits = [
-    ['a file opened, N fitted by the integral', 'counts.csv', measured, [], ['--paddles', '5x5'], assert.equal],
-    ['pasted, thick paddles, N fixed, I reported', null, measured, ['fixed', 'intensity'],
-      ['--paddles', '5x5x1', '--exponent', '2', '--intensity'], assert.equal],
-    ['a file with a bad count', 'bad.csv', measured.replace('76', '7x6'), [], ['--paddles', '5x5']],
+    ['a file opened, N fitted by the integral', ['served', 'single'], 'counts.csv', measured,
+      'paddles=5x5', [], ['--paddles', '5x5']],
+    ['pasted, thick paddles, N fixed, I reported', ['served'], null, measured, 'paddles=5x5x1',
+      [['input[value="fixed"]'], ['#fit-intensity']], ['--paddles', '5x5x1', '--exponent', '2', '--intensity']],
+    ['a file with a bad count', ['served', 'single'], 'bad.csv', measured.replace('76', '7x6'),
+      'paddles=5x5', [], ['--paddles', '5x5']],
+    ['pasted, the counters described, a long command line', ['single'], null, measured,
+      'paddles=5x5&detection=0.95,0.9&noise=10,12&window=50', [['#fit-tilt-azimuth', '30'], ['#fit-seed', '3']],
+      ['--paddles', '5x5', '--detection', '0.95,0.9', '--noise', '10,12', '--window', '50',
+        '--tilt-azimuth', '30', '--seed', '3']],
   ];
-  for (const [name, file, data, clicks, words, same] of fits) {
-    await expect(`a fit: ${name}`, async () => {
-      const before = requests.length;
-      const page = await openPage(browser, `${server.origin}/?paddles=${words[1]}`);
-      await page.click('#fit-tab');
-      const saved = file || 'measurements.csv';
-      fs.writeFileSync(path.join(folder, saved), data);
-      if (file) {
-        await (await page.$('#fit-file')).uploadFile(path.join(folder, file));
-        await page.waitForFunction(() => document.getElementById('fit-data').value !== '');
-      } else {
-        await page.$eval('#fit-data', (node, value) => { node.value = value; }, data);
-      }
-      for (const id of clicks) {
-        await page.click(id === 'fixed' ? 'input[value="fixed"]' : `#fit-${id}`);
-      }
-      await page.click('#fit-run');
-      const report = fitNatively(words, saved);
-      if (!report.startsWith('velmora-fit:')) {
-        assert.match(await waitForRun(page, 10000, 'fit-'), /^Nothing was fitted/);
-        assert.equal(await text(page, '#fit-data-problem'), report);
-        assert.equal(await page.$eval('#fit-results', (node) => node.hidden), true);
-        assert.equal(requests.slice(before).filter((url) => url.endsWith('/worker.js')).length, 0);
+  for (const [name, forms, file, data, query, steps, words] of fits) {
+    for (const form of forms) {
+      await expect(`a fit (${form}): ${name}`, async () => {
+        const before = requests.length;
+        const page = await openPage(browser, `${at[form]}?${query}`);
+        await page.click('#fit-tab');
+        const saved = file || 'measurements.csv';
+        fs.writeFileSync(path.join(folder, saved), data);
+        if (file) {
+          await (await page.$('#fit-file')).uploadFile(path.join(folder, file));
+          await page.waitForFunction(() => document.getElementById('fit-data').value !== '');
+        } else {
+          await page.$eval('#fit-data', (node, value) => { node.value = value; }, data);
+        }
+        for (const [selector, typed] of steps) {
+          await (typed ? page.type(selector, typed) : page.click(selector));
+        }
+        await page.click('#fit-run');
+        const report = fitNatively(words, saved);
+        if (!report.startsWith('velmora-fit:')) {
+          assert.match(await waitForRun(page, 10000, 'fit-'), /^Nothing was fitted/);
+          assert.equal(await text(page, '#fit-data-problem'), report);
+          assert.equal(await page.$eval('#fit-results', (node) => node.hidden), true);
+          assert.deepEqual(requests.slice(before).filter(startsWorker), []);
+          await close(page);
+          return;
+        }
+        assert.match(await waitForRun(page, 120000, 'fit-'), /^Done/);
+        assert.equal(await text(page, '#fit-report'), report);
+        assert.equal(await download(page, '#fit-download', 'velmora-fit.csv'), fitNatively([...words, '--csv'], saved));
+        assert.equal(await text(page, '#fit-command'), `velmora-fit ${words.join(' ')} ${saved}`);
+        assert.equal(await text(page, '#fit-plot svg title'), 'Your coincidence rates and the fit against the tilt');
+        assert.deepEqual(await badBreaks(page, '#fit-command'), {split: [], parted: []});
+        if (file && form === 'served') {
+          await page.screenshot({path: screenshot.replace(/\.png$/, '-fit.png'), fullPage: true});
+        }
+        if (file || words.length > 6) {
+          await page.setViewport({width: 380, height: 900});
+          await new Promise((resolve) => setTimeout(resolve, 500));
+          assert.ok(await page.evaluate(() => document.documentElement.scrollWidth) <= 380);
+          assert.deepEqual(await badBreaks(page, '#fit-command'), {split: [], parted: []});
+          await page.screenshot({path: screenshot.replace(/\.png$/, `-fit-phone${form === 'single' ? '-single' : ''}.png`),
+            fullPage: true});
+        }
         await close(page);
-        return;
-      }
-      assert.match(await waitForRun(page, 120000, 'fit-'), /^Done/);
-      assert.equal(await text(page, '#fit-report'), report);
-      same(await download(page, '#fit-download', 'velmora-fit.csv'), fitNatively([...words, '--csv'], saved));
-      assert.equal(await text(page, '#fit-command'), `velmora-fit ${words.join(' ')} ${saved}`);
-      assert.equal(await text(page, '#fit-plot svg title'), 'Your coincidence rates and the fit against the tilt');
-      if (file) {
-        await page.screenshot({path: screenshot.replace(/\.png$/, '-fit.png'), fullPage: true});
-        await page.setViewport({width: 380, height: 900});
-        await new Promise((resolve) => setTimeout(resolve, 500));
-        assert.ok(await page.evaluate(() => document.documentElement.scrollWidth) <= 380);
-        await page.screenshot({path: screenshot.replace(/\.png$/, '-fit-phone.png'), fullPage: true});
-      }
-      await close(page);
-    });
+      });
+    }
   }
+
+  // The rate's error bars: from the CSV's rate_error_per_minute where it
+  // has the column and a value, else from the efficiency's relative error.
+  // The page's own module is given a CSV with the column, empty at 40 cm.
+  const rateErrors = `;createVelmoraModule = ((create) => () => create().then((module) => {
+    const cwrap = module.cwrap;
+    const withErrors = (csv) => {
+      const [header, ...rows] = csv.trim().split('\\n');
+      const rate = header.split(',').indexOf('rate_per_minute');
+      return [header + ',rate_error_per_minute', ...rows.map((row) => {
+        const cells = row.split(',');
+        return row + (cells[rate] === '' || cells[1] === '40' ? ',' : ',0.5');
+      })].join('\\n') + '\\n';
+    };
+    module.cwrap = (name, ...rest) => (name === 'velmora_csv'
+      ? () => withErrors(cwrap(name, ...rest)()) : cwrap(name, ...rest));
+    return module;
+  }))(createVelmoraModule);`;
+  await expect('the rate\'s error bars from the CSV\'s rate_error_per_minute, where it has them', async () => {
+    server.alter = (name, request, file) => name === '/velmora-curve.js' && !fromWorker(request) &&
+      {status: 200, body: fs.readFileSync(file) + rateErrors};
+    const page = await openPage(browser, `${at.served}?muons=20000&distances=0:40:20&run=1`);
+    server.alter = null;
+    assert.match(await waitForRun(page), /^Done/);
+    const expected = natively(['--muons', '20000', '0:40:20']);
+    assert.equal(await text(page, '#column-count'), String(expected.split('\n')[0].split(',').length + 1));
+    await page.click('input[value="rate"]');
+    sameBars(await errorBars(page), csvRows(expected).filter((r) => r.rate_per_minute !== '').map((r) => {
+      const error = r.distance_cm === '40' ? r.rate_per_minute * r.std_error / r.efficiency : 0.5;
+      return [r.rate_per_minute - error, Number(r.rate_per_minute) + error];
+    }));
+    await close(page);
+  });
 
   // A Run that fails, in the worker or before it, says so, leaves no worker
   // behind and marks the results of the run before; the next Run works.
-  const fromWorker = (request) => request.headers.referer?.endsWith('/worker.js');
   const abortSlices = `;createVelmoraModule = ((create) => () => create().then((module) => {
     const cwrap = module.cwrap;
     module.cwrap = (name, ...rest) => (name === 'velmora_run_next'
@@ -377,19 +539,6 @@ try {
       const inside = (a, b) => a.left >= b.left && a.right <= b.right && a.top >= b.top && a.bottom <= b.bottom;
       const svg = document.querySelector('#plot svg');
       const legend = box(svg.querySelector('.legend'));
-      // Each word of the command line on one line: no line break inside it.
-      const split = [];
-      const words = document.createTreeWalker(document.getElementById('command'), NodeFilter.SHOW_TEXT);
-      while (words.nextNode()) {
-        for (const word of words.currentNode.data.matchAll(/\S+/g)) {
-          const range = document.createRange();
-          range.setStart(words.currentNode, word.index);
-          range.setEnd(words.currentNode, word.index + word[0].length);
-          if (new Set([...range.getClientRects()].map((r) => Math.round(r.bottom))).size > 1) {
-            split.push(word[0]);
-          }
-        }
-      }
       const rate = [...document.querySelectorAll('#table th')].find((th) => th.textContent === 'rate_detected_per_minute');
       return {
         underLegend: [...svg.querySelectorAll('text, .frame')].filter((node) => !node.closest('.legend') &&
@@ -397,11 +546,11 @@ try {
         cut: [...svg.querySelectorAll('text, .legend line')].filter((node) => !inside(box(node), box(svg)))
           .map((node) => node.textContent || 'a swatch'),
         swatches: svg.querySelectorAll('.legend line').length,
-        split,
         rateBeyond: box(rate).right - box(document.querySelector('.table-scroll')).right,
       };
     });
-    assert.deepEqual(layout, {underLegend: [], cut: [], swatches: 5, split: [], rateBeyond: layout.rateBeyond});
+    assert.deepEqual(layout, {underLegend: [], cut: [], swatches: 5, rateBeyond: layout.rateBeyond});
+    assert.deepEqual(await badBreaks(page, '#command'), {split: [], parted: []});
     assert.ok(layout.rateBeyond <= 0, `rate_detected_per_minute ends ${layout.rateBeyond} px out of view`);
     await page.screenshot({path: screenshot.replace(/\.png$/, '-phone.png'), fullPage: true});
     await close(page);
@@ -409,9 +558,12 @@ try {
 
   await expect('no request leaves for another host', async () => {
     assert.ok(requests.length > 0);
-    const elsewhere = requests.filter((url) => !url.startsWith(server.origin) &&
-      !url.startsWith('blob:') && !url.startsWith('data:'));
+    // The single file asks the file system for itself alone.
+    const elsewhere = requests.filter((url) => !url.startsWith(`${server.origin}/`) &&
+      !url.startsWith('blob:') && !url.startsWith('data:') &&
+      !(url.startsWith('file:') && new URL(url).pathname === single.pathname));
     assert.deepEqual(elsewhere, []);
+    assert.ok(requests.some((url) => url.startsWith(single.href)));
   });
 } finally {
   await browser.close();
@@ -420,5 +572,5 @@ try {
   fs.rmSync(folder, {recursive: true, force: true});
 }
 const bytes = fs.readdirSync(pageDir).reduce((sum, name) => sum + fs.statSync(path.join(pageDir, name)).size, 0);
-console.log(`# the page is ${bytes} bytes; screenshot: ${screenshot}`);
+console.log(`# the page is ${bytes} bytes, the single file ${fs.statSync(singleFile).size}; screenshot: ${screenshot}`);
 process.exit(failed === 0 ? 0 : 1);
