@@ -134,7 +134,7 @@ const command_case cases[] = {
     {"log", {plot, figures_csv, "--log"}, "", "<?xml", 0, {}, "", ">0.01</text>"},
     {"labels", {plot, "--xlabel=d (cm)", "--ylabel", "ε(d)", figures_csv}, "", "<?xml", 0,
      {}, "", ">ε(d)</text>"},
-    // Nothing in a title can end gnuplot's string or reach a shell.
+    // Nothing in a title can end a quoted string or reach a shell.
     {"hostile_title",
      {plot, "--title", "a\"b'c\\\\n`touch X`$(touch X)@X <&>", figures_csv}, "",
      "<?xml", 0, {}, "", ">a\"b'c\\\\n`touch X`$(touch X)@X &lt;&amp;&gt;</text>"},
@@ -194,7 +194,7 @@ const command_case cases[] = {
      "usage: velmora-plot [OPTION...] [CSV...] > plot.svg", "", 2, from_a_terminal},
 
     // A CSV is data: no text of it may reach a file name, the shell or
-    // gnuplot's script, and each field must be a number.
+    // another program's script, and each field must be a number.
     {"law_that_ends_gnuplot_string", {plot},
      "velmora-plot: standard input:3: law 'cos_squared.dat'; system...'", "", 2, {},
      header_without_tilt + "cos_squared,0,10,10,1.000000,0,310\n"
