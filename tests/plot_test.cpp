@@ -74,6 +74,10 @@ const std::string scan_and_curve =
     "cos_squared,10,100,47,0.47,0.05,145.7,30\n" + header +
     "cos^1.85,10,100,48,0.48,0.05,148.8,0\n" +
     "cos^1.85,20,100,25,0.25,0.04,77.5,0\n";
+// The rate's standard error, a column that joined last.
+const std::string with_rate_error =
+    "law,distance_cm,muons,coincidences,efficiency,std_error,rate_per_minute,"
+    "tilt_deg,rate_error_per_minute\n";
 // A small curve of the oldest form, for the files named below.
 const std::string oldest = header_without_tilt +
                            "cos_squared,0,10,10,1.000000,0,310\n" +
@@ -109,48 +113,59 @@ const child_options from_a_terminal{"/dev/ptmx"};
 const command_case cases[] = {
     {"plot", {plot, figures_csv}, "", "<?xml", 0},
     // A tilt scan is drawn relative to the vertical unless asked otherwise.
-    {"tilt_scan", {plot, tilt_csv}, "", "<?xml", 0, {}, "", "<text>R(α) / R(0)</text>"},
+    {"tilt_scan", {plot, tilt_csv}, "", "<?xml", 0, {}, "", ">R(α) / R(0)</text>"},
     {"tilt_scan_rate", {plot, "--quantity", "rate", tilt_csv}, "", "<?xml", 0, {}, "",
-     "<text>coincidences per minute</text>"},
+     ">coincidences per minute</text>"},
     // The isotropic law has no rate: its runs are left out.
     {"rate_against_distance", {plot, "--quantity=rate", figures_csv}, "", "<?xml", 0, {},
-     "", "<text>Coincidence rate of the two-paddle telescope</text>"},
+     "", ">Coincidence rate of the two-paddle telescope</text>"},
     {"detected_rate", {plot, "--quantity", "detected"}, "", "<?xml", 0, {}, two_pairs,
-     "<text>detected coincidences per minute</text>"},
+     ">detected coincidences per minute</text>"},
     // A lone distance: an axis around it, and no warning of an empty range.
     {"one_distance", {plot}, "", "<?xml", 0, {},
      header + "cos_squared,10,100,48,0.48,0.05,148.8,0\n", ""},
-    {"log", {plot, figures_csv, "--log"}, "", "<?xml", 0, {}, "", "<text> 0.01</text>"},
+    // The rate's own error where the CSV has it: 20 ± 15 reaches past 30,
+    // where the efficiency's scaled error (± 2.1) would not.
+    {"rate_error_bars", {plot, "--quantity", "rate"}, "", "<?xml", 0, {},
+     with_rate_error + "cos_squared,10,100,48,0.48,0.05,20,0,15\n", ">30</text>"},
+    // The legend's title names what all curves share, each entry the rest.
+    {"legend_title", {plot, tilt_csv}, "", "<?xml", 0, {}, "",
+     {">10×31 cm pair, cos²θ law</text>", ">30 cm apart</text>"}},
+    {"log", {plot, figures_csv, "--log"}, "", "<?xml", 0, {}, "", ">0.01</text>"},
     {"labels", {plot, "--xlabel=d (cm)", "--ylabel", "ε(d)", figures_csv}, "", "<?xml", 0,
-     {}, "", "<text>ε(d)</text>"},
-    // Nothing in a title can end gnuplot's string or reach a shell.
+     {}, "", ">ε(d)</text>"},
+    // Nothing in a title can end a quoted string or reach a shell.
     {"hostile_title",
      {plot, "--title", "a\"b'c\\\\n`touch X`$(touch X)@X <&>", figures_csv}, "",
-     "<?xml", 0, {}, "", "<text>a\"b'c\\\\n`touch X`$(touch X)@X &lt;&amp;></text>"},
+     "<?xml", 0, {}, "", ">a\"b'c\\\\n`touch X`$(touch X)@X &lt;&amp;&gt;</text>"},
+    // Nor can it reach mathtext: $...$ and % are characters of the title.
+    {"title_not_mathtext", {plot, "--title", "$\\input{/etc/passwd}$ %s", figures_csv}, "",
+     "<?xml", 0, {}, "", ">$\\input{/etc/passwd}$ %s</text>"},
     {"png", {plot, "--format", "png", figures_csv}, "", "\x89" "PNG\r\n\x1a\n", 0},
     {"pdf", {plot, "--format=pdf", figures_csv}, "", "%PDF-", 0},
     {"help", {plot, "--help"}, "", "usage: velmora-plot [OPTION...] [CSV...] > plot.svg\n", 0},
     // Legends name what differs: the telescope, the layers required, the
     // method, and the law always; files only where nothing else does.
     {"legend_names_the_telescope", {plot}, "", "<?xml", 0, {}, two_pairs,
-     "<text>5×5 over 5×5 at 1.5,-2, cos^1.85 θ law</text>"},
+     ">5×5 over 5×5 at 1.5,-2, cosᴺθ law, N = 1.85</text>"},
     {"one_curve_per_require", {plot}, "", "<?xml", 0, {}, two_pairs + three_layers,
      "at 1.5,-2, layers 1+3, integral, cos²θ law</text>"},
     {"legend_names_the_file_masked", {plot, "k=v.csv", "k v.csv"}, "", "<?xml", 0, {}, "",
-     "<text>cos²θ law (velmora), k?v.csv</text>"},
+     {">cos²θ law (velmora), k?v.csv (file 1)</text>",
+      ">cos²θ law (velmora), k?v.csv (file 2)</text>"}},
     {"absolute_name_with_equals", {plot, files + "/k=v.csv"}, "", "<?xml", 0},
     // A fit: its N with the 68% interval to the error's second digit, and
     // the naive N; against the distance where every row has one tilt.
     {"fit", {plot}, "", "<?xml", 0, {}, fit_csv,
-     "<text>fit: N = 2.03 [1.77, 2.33]</text>"},
+     ">fit: N = 2.03 [1.77, 2.33]</text>"},
     {"fit_naive", {plot}, "", "<?xml", 0, {}, fit_csv,
-     "<text>naive cos^N: N = 1.18</text>"},
+     ">naive cosᴺα: N = 1.18</text>"},
     {"fit_png", {plot, "--format", "png"}, "", "\x89" "PNG\r\n\x1a\n", 0, {}, fit_csv},
     {"fit_against_distance", {plot}, "", "<?xml", 0, {},
      fit_of("2.9,2.8,3.1,317,,,2,,,1,,0.02,1,1,,,,,integral,5x5|5x5@d:0:0") +
          "0,0,6,all,60,600,6,0.77,6.1,,2.9,2.8,3.1,317,,,2,,,1,,0.02,1,1,,,,,"
          "integral,5x5|5x5@d:0:0\n",
-     "<text>fit: N = 2, fixed</text>"},
+     ">fit: N = 2, fixed</text>"},
 
     {"plot_to_a_full_device", {plot, figures_csv},
      "velmora-plot: could not write the plot: No space left on device", "", 1,
@@ -179,7 +194,7 @@ const command_case cases[] = {
      "usage: velmora-plot [OPTION...] [CSV...] > plot.svg", "", 2, from_a_terminal},
 
     // A CSV is data: no text of it may reach a file name, the shell or
-    // gnuplot's script, and each field must be a number.
+    // another program's script, and each field must be a number.
     {"law_that_ends_gnuplot_string", {plot},
      "velmora-plot: standard input:3: law 'cos_squared.dat'; system...'", "", 2, {},
      header_without_tilt + "cos_squared,0,10,10,1.000000,0,310\n"
@@ -245,6 +260,12 @@ const command_case cases[] = {
      2, {}, scan_and_curve},
     {"relative_rate_of_a_distance_curve", {plot, "--quantity", "relative"},
      "velmora-plot: the relative rate is for a tilt scan", "", 2, {}, oldest},
+    {"rate_error_not_a_number", {plot},
+     "velmora-plot: standard input:2: rate_error_per_minute 'x' is not", "", 2, {},
+     with_rate_error + "cos_squared,10,100,48,0.48,0.05,20,0,x\n"},
+    {"fit_tilt_above_90", {plot},
+     "velmora-plot: standard input:2: tilt_deg 95 is not from 0 to 90 degrees", "", 2, {},
+     fit_header + "95,0,3,all,129,600,12.9,1.14,12.93,12.36," + fitted},
     {"detected_rate_not_in_the_csv", {plot, "--quantity", "detected"},
      "velmora-plot: standard input:2: rate_detected_per_minute is empty", "", 2, {},
      oldest},
@@ -271,5 +292,17 @@ INSTANTIATE_TEST_SUITE_P(table, commands, testing::ValuesIn(cases),
                          [](const testing::TestParamInfo<command_case> &i) {
                            return i.param.name;
                          });
+
+// The same CSV gives the same bytes: no date, no random id in the file.
+TEST(plot_files, are_the_same_every_run) {
+  for (const char *format : {"svg", "pdf", "png"}) {
+    const std::vector<std::string> command{plot, "--format", format, tilt_csv};
+    const child_result first = run_program(command, "", timeout_ms);
+    const child_result second = run_program(command, "", timeout_ms);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_FALSE(first.out.empty());
+    EXPECT_EQ(first.out, second.out) << format;
+  }
+}
 
 } // namespace
