@@ -27,9 +27,9 @@ struct fit_problem {
   // One per setting of the telescope: group[i] is row i's. Rows that repeat
   // a setting (hourly counts at one tilt) share one. Empty: a model a row.
   std::vector<setting_model> models;
-  std::vector<std::size_t> group;
-  background_kind background;
-  double background_per_minute; // when fixed
+  std::vector<std::size_t> group = {};
+  background_kind background = background_kind::none;
+  double background_per_minute = 0.0; // when fixed
 };
 
 // A 68% interval from where the profile likelihood is 1/2 above its least

@@ -36,8 +36,8 @@ struct setting {
   int line;                 // of the file, for messages
   // The row's own counters, from its detection, noise_hz or window_ns
   // columns; otherwise those of the command line.
-  bool own_counters;
-  counters counter;
+  bool own_counters = false;
+  counters counter = {};
 };
 
 // What rows that leave out an optional column take.

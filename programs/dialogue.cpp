@@ -196,7 +196,7 @@ std::int32_t read_muon_count(double distance_cm) {
                         : "is not a number");
   }
   const long long muons = negative ? -magnitude : magnitude;
-  if (muons < INT32_MIN || muons > INT32_MAX) {
+  if (!count_in_range(muons)) {
     std::fprintf(stderr,
                  "%s: the number of muons to simulate is out of range: "
                  "the largest allowed count is %d\n",
@@ -210,6 +210,10 @@ std::int32_t read_muon_count(double distance_cm) {
 }
 
 } // namespace
+
+bool count_in_range(long long muons) {
+  return muons >= INT32_MIN && muons <= INT32_MAX;
+}
 
 void read_dialogue_arguments(int argc, char **argv, zenith_law law) {
   if (argc < 2) {

@@ -1,4 +1,5 @@
 #include "programs/curve_arguments.h"
+#include "programs/number_readers.h"
 #include "programs/run_assembly.h"
 
 #include <string>
@@ -24,6 +25,20 @@ fit_command read_fit_command(int argc, char **argv) {
   if (argc - first > 1) {
     command.problem = "one file of measurements at a time, not " +
                       std::to_string(argc - first);
+    // velmora-curve's --intensity I takes the sky's intensity; velmora-fit
+    // fits it.
+    if (r.report_intensity) {
+      double value = 0.0;
+      for (int i = first; i < argc; ++i) {
+        if (read_number(argv[i], value)) {
+          command.problem = "--intensity takes no value here: it reports the "
+                            "fitted vertical intensity I rather than the flux "
+                            "J; '" +
+                            std::string(argv[i]) +
+                            "' is not a file of measurements";
+        }
+      }
+    }
     return command;
   }
   command.file = first < argc ? argv[first] : "-";

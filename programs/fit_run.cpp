@@ -121,20 +121,18 @@ std::string interval_text(const interval &i, double error) {
 }
 
 // "value unit" and, on the next line, its interval and "from the curvature
-// +-e". A best value at an end of its parameter's range (edge -1 or 1)
-// reads as the bound it is: N >= 10.00 (at the edge of 0 to 10).
+// +-e". A best value at an end of its parameter's range reads as what it
+// is, with `relation` ("<= ", ">= ") and the range in `edge`: N >= 10.00
+// (at the edge of 0 to 10).
 std::string with_interval(double value, const char *unit, const interval &i,
-                          double curvature, int edge = 0,
-                          const char *range = "") {
+                          double curvature, const char *relation = "= ",
+                          const char *edge = "") {
   const double error = shown_error(value, i);
   // Its untested branches only clean up after an allocation that throws.
   // GCOVR_EXCL_BR_START
-  std::string text = (edge < 0   ? "<= "
-                      : edge > 0 ? ">= "
-                                 : "= ") +
-                     to_error(value, error) + unit;
-  if (edge != 0) {
-    text += std::string(" (at the edge of ") + range + ")";
+  std::string text = relation + to_error(value, error) + unit;
+  if (*edge != '\0') {
+    text += std::string(" (") + edge + ")";
   }
   return text + "\n" + interval_text(i, error) +
          (curvature > 0.0
@@ -424,27 +422,29 @@ std::string fit_report(const fit_run &run) {
     report += "intensity I, vertically " +
               with_interval(sky.intensity, " m^-2 s^-1 sr^-1",
                             sky.intensity_range, sky_error);
+    const double error = shown_error(sky.flux, sky.flux_range);
     report +=
-        "flux J through a horizontal surface = " + formatted("%.4g", sky.flux) +
-        " cm^-2 min^-1\n" +
-        interval_text(sky.flux_range, shown_error(sky.flux, sky.flux_range)) +
-        "\n";
+        "flux J through a horizontal surface = " + to_error(sky.flux, error) +
+        " cm^-2 min^-1\n" + interval_text(sky.flux_range, error) + "\n";
   } else {
     report +=
         "flux J through a horizontal surface " +
         with_interval(sky.flux, " cm^-2 min^-1", sky.flux_range, sky_error);
-    report += "intensity I, vertically = " + formatted("%.4g", sky.intensity) +
-              " m^-2 s^-1 sr^-1\n" +
-              interval_text(sky.intensity_range,
-                            shown_error(sky.intensity, sky.intensity_range)) +
+    const double error = shown_error(sky.intensity, sky.intensity_range);
+    report += "intensity I, vertically = " + to_error(sky.intensity, error) +
+              " m^-2 s^-1 sr^-1\n" + interval_text(sky.intensity_range, error) +
               "\n";
   }
   if (r.exponent_fixed) {
     report += "exponent N = " + shortest(r.exponent) + ", fixed\n";
   } else {
-    report += "exponent N " + with_interval(r.exponent, "", r.exponent_range,
-                                            r.exponent_error, r.exponent_edge,
-                                            "0 to 10");
+    const int edge = r.exponent_edge;
+    report += "exponent N " +
+              with_interval(r.exponent, "", r.exponent_range, r.exponent_error,
+                            edge < 0   ? "<= "
+                            : edge > 0 ? ">= "
+                                       : "= ",
+                            edge != 0 ? "at the edge of 0 to 10" : "");
     if (!std::isnan(r.correlation)) {
       report += "correlation of " + std::string(p.intensity ? "I" : "J") +
                 " and N: " + formatted("%.2f", r.correlation) + "\n";
@@ -455,7 +455,8 @@ std::string fit_report(const fit_run &run) {
                          r.background < 1e-6 * r.background_range.high;
     report += "background B " +
               with_interval(r.background, " min^-1", r.background_range,
-                            r.background_error, at_zero ? -1 : 0, "0 and up");
+                            r.background_error, "= ",
+                            at_zero ? "at its edge: it cannot be below 0" : "");
   }
   report += r.exponent_fixed && p.background != background_kind::free
                 ? "interval where -2 ln L rises by 1\n"

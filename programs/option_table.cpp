@@ -359,12 +359,33 @@ int read_options(unsigned commands, int argc, char **argv, reading &r,
       continue;
     }
     const std::string name = word.substr(2, word.find('=') - 2);
+    const char *other =
+        commands == fit_only ? "velmora-curve's" : "velmora-fit's";
     if (option_index(name.c_str(), commands) < 0 &&
         option_index(name.c_str(), both_commands) >= 0) {
-      problem = "option " + quoted("--" + name) + " is " +
-                (commands == fit_only ? "velmora-curve's" : "velmora-fit's") +
+      problem = "option " + quoted("--" + name) + " is " + other +
                 ", not this command's";
       return -1;
+    }
+    // Nor is a beginning that would also begin one of the other command's
+    // options (velmora-fit's --til, velmora-curve's --tilt), taken for
+    // this command's.
+    const auto begins = [&](const curve_option &o) {
+      return !name.empty() &&
+             std::strncmp(o.name, name.c_str(), name.size()) == 0;
+    };
+    bool begins_ours = false;
+    for (const curve_option &o : options) {
+      begins_ours = begins_ours || ((o.commands & commands) != 0 && begins(o));
+    }
+    for (const curve_option &o : options) {
+      if (begins_ours && option_index(name.c_str(), commands) < 0 &&
+          o.commands == (both_commands & ~commands) &&
+          option_index(o.name, commands) < 0 && begins(o)) {
+        problem = "option " + quoted("--" + name) + " could be " + other +
+                  " --" + o.name + ": write this command's option in full";
+        return -1;
+      }
     }
   }
   // From the start, however often it is called; a leading ':' makes a

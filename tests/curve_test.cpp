@@ -385,6 +385,32 @@ const command_case cases[] = {
     {"fit_one_setting_repeated", {fit},
      "velmora-fit: standard input: its rows are all one setting, which cannot tell J from N",
      "", 2, {}, columns + "30,3,390,1800\n30,3,300,1800\n"},
+    // On two layers, all, 1+2 and 2 take the same layers: one setting.
+    {"fit_one_setting_by_its_layers", {fit},
+     "velmora-fit: standard input: its rows are all one setting, which cannot tell J from N",
+     "", 2, {}, "tilt_deg,distance_cm,coincidences,live_time_s,require\n"
+                "30,3,390,1800,all\n30,3,300,1800,1+2\n30,3,310,1800,2\n"},
+    // --til would otherwise be taken for --tilt-azimuth.
+    {"fit_curve_option_begun", {fit, "--til", "30", "m.csv"},
+     "velmora-fit: option '--til' could be velmora-curve's --tilt: write this command's "
+     "option in full"},
+    // velmora-curve's --intensity takes a value; velmora-fit's fits one.
+    {"fit_intensity_with_a_value", {fit, "--intensity", "70", "scan.csv"},
+     "velmora-fit: --intensity takes no value here: it reports the fitted vertical intensity I "
+     "rather than the flux J; '70' is not a file of measurements"},
+    {"fit_background_word", {fit, "--background", "lots", "m.csv"},
+     "velmora-fit: background 'lots' is not free or a rate of coincidences per minute from 0 "
+     "to 6e10"},
+    // A background fitted beside the sky: the counts of a 5x5 pair with a
+    // cos^2 sky show none, so it stays at its edge, 0.
+    {"fit_background_free", {fit, "--paddles", "5x5", "--background", "free"}, "",
+     "velmora-fit: 7 settings from standard input; telescope 5x5|5x5@d:0:0\n", 0, {},
+     columns + "0,3,422,1800\n15,3,380,1800\n30,3,335,1800\n45,3,259,1800\n"
+               "60,3,169,1800\n75,3,115,1800\n90,3,85,1800\n",
+     {"\nsky: cos^N of the zenith angle; background: fitted\n",
+      "\nbackground B = 0.0 min^-1 (at its edge: it cannot be below 0)\n"
+      "  68% interval [at most 0.0, 1.6]; ",
+      " for 4 degrees of freedom, p = 0.91:\n"}},
     {"fit_two_files", {fit, "a.csv", "b.csv"},
      "velmora-fit: one file of measurements at a time, not 2"},
     {"fit_missing_file", {fit, "/nonexistent.csv"},

@@ -1,5 +1,6 @@
 // End-to-end tests of both programs, run behind pipes as a script runs them.
 #include "child_process.h"
+#include "programs/dialogue.h"
 
 #include <gtest/gtest.h>
 
@@ -259,6 +260,15 @@ INSTANTIATE_TEST_SUITE_P(table, dialogue, testing::ValuesIn(cases),
 
 // A read error (here: standard input is a directory) is not taken for the
 // end of the input.
+// Guards the ends of the counts a run takes, which only the largest-count
+// run otherwise reaches: 2147483647 is run, one more is refused.
+TEST(count_in_range, holds_both_ends) {
+  EXPECT_TRUE(count_in_range(2147483647LL));
+  EXPECT_FALSE(count_in_range(2147483648LL));
+  EXPECT_TRUE(count_in_range(-2147483648LL));
+  EXPECT_FALSE(count_in_range(-2147483649LL));
+}
+
 TEST(input, that_cannot_be_read_is_refused) {
   const child_result r = run_program({velmorauni}, "", timeout_ms, {"/"});
   EXPECT_EQ(r.status, 1);

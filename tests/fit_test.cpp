@@ -92,6 +92,10 @@ TEST(fit_sky, returns_the_inputs_from_counts_without_noise) {
        tilt_scan(3, 0, 1e8), model_method::integral, 1.0, 2.0, false, false},
       {"5x5x1 pair, Monte Carlo", pair(5, 5, 1, 0, 0), plain(),
        tilt_scan(3, 0, 1e8), model_method::monte_carlo, 1.0, 2.0, false, false},
+      // Some 1e11 counts a row: -2 ln L must still tell a rise of 1.
+      {"10x31 pair, the longest times", pair(10, 31, 0, 0, 0), plain(),
+       tilt_scan(20, 0, live_time_max_s), model_method::integral, 1.0, 2.0,
+       false, false},
   };
   for (const exact_case &c : cases) {
     fit_problem p =
@@ -276,13 +280,40 @@ TEST(read_settings, takes_good_files_and_refuses_bad_fields) {
        "m.csv:2: requirement '3+1' asks for more than the 2 layers"},
       {"a distance into the upper box", header + "0,-1,10,60\n",
        "m.csv:2: distance -1 would put the lower paddle into the upper one"},
+      {"a spreadsheet's byte-order mark", "\xEF\xBB\xBF" + header + "0,3,1,1\n",
+       ""},
+      {"fields separated by ';'",
+       "tilt_deg;distance_cm;coincidences;live_time_s\n0;3;1;1\n",
+       "m.csv:1: fields separated by ';': write them with ','"},
+      {"more counts than a fit can honour",
+       header + "0,3,9007199254740993,60\n",
+       "m.csv:2: coincidences '9007199254740993' is more than 1e12"},
+      {"a time beyond", header + "0,3,10,1e300\n",
+       "m.csv:2: live_time_s '1e300' is not from 0.001 s to 1e10 s"},
+      {"a time too short", header + "0,3,10,1e-300\n",
+       "m.csv:2: live_time_s '1e-300' is not from 0.001 s to 1e10 s"},
+      {"counters per row",
+       "tilt_deg,distance_cm,coincidences,live_time_s,detection,noise_hz,"
+       "window_ns\n0,3,1,1,0.9;0.8,30;40,100\n0,3,1,1,,,\n",
+       ""},
+      {"detection of one layer of two",
+       "tilt_deg,distance_cm,coincidences,live_time_s,detection\n0,3,1,1,0.9\n",
+       "m.csv:2: detection '0.9' is not a probability from 0 to 1 for each of "
+       "the 2 layers"},
+      {"noise below 0",
+       "tilt_deg,distance_cm,coincidences,live_time_s,noise_hz\n0,3,1,1,1;-1\n",
+       "m.csv:2: noise_hz '1;-1' is not a rate"},
+      {"a window that is a word",
+       "tilt_deg,distance_cm,coincidences,live_time_s,window_ns\n0,3,1,1,"
+       "wide\n",
+       "m.csv:2: window_ns 'wide' is not a window"},
   };
   const telescope scope = pair(5, 5, 1, 0, 0);
   for (const file_case &c : cases) {
     std::istringstream in(c.text);
     std::vector<setting> settings;
     const std::string problem = read_settings(
-        in, "m.csv", scope, {0, {3, 0}, "all"},
+        in, "m.csv", scope, {0, {3, 0}, "all", plain()},
         [](const telescope &, double d) -> std::string {
           return d < 0 ? "distance " + std::to_string(static_cast<int>(d)) +
                              " would put the lower paddle into the upper one"
@@ -308,6 +339,50 @@ TEST(fit_naively, gives_back_a_pure_cos_n) {
   ASSERT_TRUE(n.valid);
   EXPECT_NEAR(n.exponent, 1.7, 1e-4);
   EXPECT_NEAR(n.rate_per_minute, 30, 1e-3);
+  // Its interval is where chi^2 rises by 1: for rates this exact, half its
+  // width is the least-squares error of N, from the inverse of the
+  // weighted sums of the model's slopes in R0 and N.
+  double rr = 0, rn = 0, nn = 0;
+  const double r0 = 0.5 / 60 * 1e6 / 1e6 * 60; // per second: 0.5
+  for (const setting &s : settings) {
+    const double c = std::cos(s.tilt_deg * 3.14159265358979 / 180);
+    const double weight = s.live_time_s * s.live_time_s / s.coincidences;
+    const double d_r0 = std::pow(c, 1.7), d_n = r0 * d_r0 * std::log(c);
+    rr += weight * d_r0 * d_r0;
+    rn += weight * d_r0 * d_n;
+    nn += weight * d_n * d_n;
+  }
+  const double error = std::sqrt(rr / (rr * nn - rn * rn));
+  EXPECT_NEAR((n.exponent_range.high - n.exponent_range.low) / 2, error,
+              0.02 * error);
+  EXPECT_FALSE(n.at_edge);
+  EXPECT_EQ(n.counted_at_90, 0);
+}
+
+// Guards against a Monte Carlo model's error that counts tracks weighted
+// to a far sky as if each were one: drawn at N = 2 and weighted to N = 8,
+// few tracks carry the rate, and the spread of the model over seeds is
+// what its weighted error says.
+TEST(model_setting, weighted_error_is_the_spread_over_seeds) {
+  const telescope scope = pair(5, 5, 1, 0, 0);
+  setting s{60, 0, 3, {3, 0}, "all", 100, 600, 0};
+  constexpr int seeds = 16;
+  double sum = 0, squares = 0, stated = 0;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    fit_problem p{false, scope, plain(), {s}, {}};
+    p.models.push_back(model_setting(scope, plain(), s,
+                                     model_method::monte_carlo, 2,
+                                     static_cast<std::uint32_t>(seed), 0, 2e5));
+    const double hz = model_hz(p, 0, 1, 8);
+    sum += hz;
+    squares += hz * hz;
+    stated += model_error(p.models[0], 8) / seeds;
+  }
+  const double mean = sum / seeds;
+  const double spread =
+      std::sqrt((squares / seeds - mean * mean) * seeds / (seeds - 1)) / mean;
+  // The spread of 16 samples is known to about 18%.
+  EXPECT_NEAR(stated, spread, 0.5 * spread);
 }
 
 } // namespace
