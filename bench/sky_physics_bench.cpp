@@ -26,6 +26,16 @@ void sample(benchmark::State &state) {
   }
 }
 
+void sample_fast(benchmark::State &state) {
+  const energy_sampler sampler = energy_sampler_above(muon_mass_gev);
+  double uniform = 0.0;
+  for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
+    benchmark::DoNotOptimize(sample_energy_gev(sampler, uniform));
+    uniform += 0.6180339887498949;
+    uniform -= uniform >= 1.0 ? 1.0 : 0.0;
+  }
+}
+
 void range(benchmark::State &state) {
   double thickness = 1.0;
   for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
@@ -39,5 +49,6 @@ void range(benchmark::State &state) {
 
 BENCHMARK(intensity);
 BENCHMARK(sample);
+BENCHMARK(sample_fast);
 BENCHMARK(range);
 BENCHMARK_MAIN();

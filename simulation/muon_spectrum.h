@@ -46,3 +46,15 @@ constexpr double per_cm2_min_of_per_m2_s = 60.0 / 1e4;
 // Newton's method from the pure power law's inverse; the same bits on every
 // platform that rounds as IEEE 754 does.
 double sample_energy_gev(double uniform, double lowest_gev);
+
+// The same draw for a Monte Carlo pass, about ten times faster: the inverse
+// is interpolated (cubic Hermite, with its exact slope) in a table made once
+// for the process, in ln of the integral, to a relative accuracy of about
+// 1e-13 in energy; beyond the table (fewer than 1e-8 of draws) it falls back
+// on sample_energy_gev. The sampler holds what depends on `lowest_gev`.
+struct energy_sampler {
+  double lowest_gev;
+  double log_tail_lowest;
+};
+energy_sampler energy_sampler_above(double lowest_gev);
+double sample_energy_gev(const energy_sampler &sampler, double uniform);
