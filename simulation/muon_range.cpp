@@ -12,10 +12,12 @@
 // Comput. Phys. Commun. 229 (2018) 54) in the pumas-materials compilation,
 // files dedx/muon/<name>.txt: polyvinyltoluene, lead, iron,
 // shielding_concrete, water_liquid (PUMAS v0.15), standard_rock, aluminum
-// (the others PUMAS v1.00). Below 100 GeV the range is set by ionisation,
-// where these tables and the PDG's share their inputs; the PDG's own text
-// tables were not at hand. The rows kept run from 10 MeV to 100 GeV of
-// kinetic energy, 16 a decade as tabulated.
+// (the others PUMAS v1.00). Up to some GeV the range is set by ionisation,
+// where these tables and the PDG's share their inputs; above some tens of
+// GeV radiative losses join in, which PUMAS computes with newer cross
+// sections than the PDG's, so that there the two may differ by a few
+// percent. The PDG's own text tables were not at hand. The rows kept run from
+// 10 MeV to 100 GeV of kinetic energy, 16 a decade as tabulated.
 
 namespace {
 

@@ -50,7 +50,7 @@ double sample_energy_gev(double uniform, double lowest_gev);
 // The same draw for a Monte Carlo pass, about ten times faster: the inverse
 // is interpolated (cubic Hermite, with its exact slope) in a table made once
 // for the process, in ln of the integral, to a relative accuracy of about
-// 1e-13 in energy; beyond the table (fewer than 1e-8 of draws) it falls back
+// 1e-13 in energy; beyond the table (fewer than 1e-7 of draws) it falls back
 // on sample_energy_gev. The sampler holds what depends on `lowest_gev`.
 struct energy_sampler {
   double lowest_gev;
