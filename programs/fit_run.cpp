@@ -501,8 +501,8 @@ std::string fit_report(const fit_run &run) {
         p.settings[worst].tilt_deg == largest_tilt && largest_tilt > 0.0) {
       report += "  the row furthest from the model lies at the largest tilt, " +
                 shortest(largest_tilt) +
-                " degrees: coincidences that no sky gives (air showers,\n  "
-                "correlated noise) may be missing from the model: try "
+                " degrees:\n  coincidences that no sky gives (air showers, "
+                "correlated noise) may be\n  missing from the model: try "
                 "--background free\n";
     }
   }

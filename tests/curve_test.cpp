@@ -411,6 +411,13 @@ const command_case cases[] = {
       "\nbackground B = 0.0 min^-1 (at its edge: it cannot be below 0)\n"
       "  68% interval [at most 0.0, 1.6]; ",
       " for 4 degrees of freedom, p = 0.91:\n"}},
+    // A background the fit leaves out shows where the sky gives least.
+    {"fit_missing_a_background", {fit}, "", "velmora-fit: 7 settings", 0, {},
+     columns + "0,20,4828,3600\n15,20,4562,3600\n30,20,3653,3600\n45,20,2622,3600\n"
+               "60,20,1439,3600\n75,20,626,3600\n90,20,347,3600\n",
+     {"\n  the row furthest from the model lies at the largest tilt, 90 degrees:\n"
+      "  coincidences that no sky gives (air showers, correlated noise) may be\n"
+      "  missing from the model: try --background free\n"}},
     {"fit_two_files", {fit, "a.csv", "b.csv"},
      "velmora-fit: one file of measurements at a time, not 2"},
     {"fit_missing_file", {fit, "/nonexistent.csv"},
