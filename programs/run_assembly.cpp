@@ -138,7 +138,12 @@ std::string check_curve_option(const std::string &name,
     }
     return problem;
   }
-  const int i = option_index(name.c_str());
+  // velmora-curve's option, or velmora-fit's of that name (its value-less
+  // --intensity is no field).
+  int i = option_index(name.c_str());
+  if (i < 0) {
+    i = option_index(name.c_str(), fit_only);
+  }
   if (i < 0 || options[i].read == nullptr) {
     return "unknown option " + quoted("--" + name);
   }

@@ -360,6 +360,11 @@ TEST(curve_arguments, tilt_or_exponent_alone_means_the_flux_law) {
   EXPECT_EQ(check_curve_option("distances", " \t"), "no distances given");
   EXPECT_EQ(check_curve_option("colour", "red"), "unknown option '--colour'");
   EXPECT_EQ(check_curve_option("help", ""), "unknown option '--help'");
+  // The page checks velmora-fit's own options with the same code.
+  EXPECT_EQ(check_curve_option("background", "free"), "");
+  EXPECT_EQ(check_curve_option("background", "lots")
+                .rfind("background 'lots' is not free or a rate", 0),
+            0U);
 }
 
 // The stack is put together from the top down, and the CSV names it so

@@ -17,7 +17,7 @@ export const fitOptions = [['paddles', 'paddles'], ['top', 'top'], ['bottom', 'b
   ['offset', 'offset'], ['layer', 'layer'], ['min-path', 'min-path'], ['require', 'fit-require'],
   ['detection', 'detection'], ['noise', 'noise'], ['window', 'window'],
   ['exponent', 'fit-exponent'], ['tilt-azimuth', 'fit-tilt-azimuth'], ['seed', 'fit-seed'],
-  ['method', 'fit-method']];
+  ['method', 'fit-method'], ['background', 'fit-background']];
 // Two ways of giving the same thing, one of which the page hides.
 export const alternatives = [['paddle-sizes', {same: ['paddles'], apart: ['top', 'bottom']}],
   ['sky-given', {flux: ['flux'], intensity: ['intensity']}]];
