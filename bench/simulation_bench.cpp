@@ -36,8 +36,9 @@ void pass(benchmark::State &state, const telescope &scope, double tilt_deg,
     distances[k] = from_cm + 100.0 * static_cast<double>(k) /
                                  static_cast<double>(count - 1);
   }
+  const sky_sampler sky = sampler_of(cos_sky(exponent));
   const pass_setup setup{
-      scope, zenith_law::cos_squared, exponent, {tilt_deg, 0.0}, 0,
+      scope, zenith_law::cos_squared, &sky, {tilt_deg, 0.0}, 0,
       1,     distances.data(),        count};
   std::vector<std::int32_t> tally(tally_size(scope, count));
   std::uint64_t block = 0;

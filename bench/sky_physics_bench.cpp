@@ -1,6 +1,6 @@
-// The cost of the physical sky's parts per call: what a `spectrum` pass adds
-// per muon (an energy drawn, a range looked up) and what an exact curve adds
-// per direction (an intensity above a threshold).
+// The cost of the physical sky's parts per call: a range looked up, as a
+// `spectrum` pass does per slab a muon crosses, and an intensity above a
+// threshold worked out, as the sky's tables are made of.
 #include "simulation/muon_range.h"
 #include "simulation/muon_spectrum.h"
 
@@ -17,25 +17,6 @@ void intensity(benchmark::State &state) {
   }
 }
 
-void sample(benchmark::State &state) {
-  double uniform = 0.0;
-  for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-    benchmark::DoNotOptimize(sample_energy_gev(uniform, muon_mass_gev));
-    uniform += 0.6180339887498949;
-    uniform -= uniform >= 1.0 ? 1.0 : 0.0;
-  }
-}
-
-void sample_fast(benchmark::State &state) {
-  const energy_sampler sampler = energy_sampler_above(muon_mass_gev);
-  double uniform = 0.0;
-  for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-    benchmark::DoNotOptimize(sample_energy_gev(sampler, uniform));
-    uniform += 0.6180339887498949;
-    uniform -= uniform >= 1.0 ? 1.0 : 0.0;
-  }
-}
-
 void range(benchmark::State &state) {
   double thickness = 1.0;
   for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
@@ -48,7 +29,5 @@ void range(benchmark::State &state) {
 } // namespace
 
 BENCHMARK(intensity);
-BENCHMARK(sample);
-BENCHMARK(sample_fast);
 BENCHMARK(range);
 BENCHMARK_MAIN();

@@ -60,7 +60,7 @@ void weighted_tracks(const telescope &scope, const setting &s, int source,
                      double muons, std::vector<double> (&sums)[model_points],
                      meeting_tracks &meeting) {
   const sky_frame frame = frame_of(lean_of(s));
-  const double power = 1.0 / (n0 + 1.0);
+  const sky_sampler sky = sampler_of(cos_sky(n0));
   const int bottom = bottom_of(scope);
   for (std::uint64_t block = 0;
        static_cast<double>(block) * block_muons < muons; ++block) {
@@ -71,7 +71,7 @@ void weighted_tracks(const telescope &scope, const setting &s, int source,
         std::min(left, static_cast<double>(block_muons)));
     for (std::int32_t i = 0; i < now; ++i) {
       const muon_track track =
-          draw_box_track(scope.layers[source], frame, power, generator);
+          draw_box_track(scope.layers[source], frame, sky, generator);
       const track_slopes slopes = slopes_of(track, scope.min_path_cm);
       std::uint32_t set = 0;
       bool counted = true;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "simulation/counter.h"
+#include "simulation/sky_model.h"
 #include "simulation/telescope.h"
 
 #include <cstdint>
@@ -28,7 +29,7 @@ struct curve_arguments {
   double flux;                   // J: muons per cm^2 per minute, horizontal
   double intensity;              // I in m^-2 s^-1 sr^-1 when given, else NaN
   telescope scope;               // the bottom's depth is each distance
-  double exponent;               // of the flux law's cos^N sky
+  sky_model sky;                 // the flux law's: cos^N, or the spectrum
   std::vector<double> tilts_deg; // of the axis from the vertical
   double tilt_azimuth_deg;
   std::uint32_t seed;

@@ -23,10 +23,14 @@ namespace {
 
 constexpr double seconds_per_minute = 60.0;
 
-std::string law_name(zenith_law law, double exponent) {
+std::string law_name(zenith_law law, const sky_model &sky) {
   if (law == zenith_law::isotropic) {
     return "isotropic";
   }
+  if (sky.law == sky_law::spectrum) {
+    return "spectrum";
+  }
+  const double exponent = sky.exponent;
   if (exponent == 2.0) {
     return "cos_squared";
   }
@@ -102,6 +106,7 @@ curve_plan plan_curve(const curve_arguments &arguments) {
       (static_cast<std::uint64_t>(arguments.muons) + block_muons - 1) /
       block_muons;
   plan.tally_size = tally_size(arguments.scope, distances.size());
+  plan.sampler = sampler_of(arguments.sky);
   return plan;
 }
 
@@ -142,7 +147,7 @@ void run_block(const curve_plan &plan, std::uint64_t block,
   const curve_pass &p = plan.passes[index];
   const curve_arguments &a = plan.arguments;
   const pass_setup setup{
-      a.scope,  p.law,  a.exponent,         {p.tilt_deg, a.tilt_azimuth_deg},
+      a.scope,  p.law,  &plan.sampler,      {p.tilt_deg, a.tilt_azimuth_deg},
       p.source, a.seed, plan.sorted.data(), plan.sorted.size()};
   simulate_block(setup, block % plan.blocks_per_pass,
                  muons_in_block(plan, block),
@@ -188,9 +193,8 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
     if (p.group == group) {
       counts.push_back(finish_tally(scope, plan.sorted.size(),
                                     tallies + i * plan.tally_size));
-      weight.push_back(a.flux *
-                       box_flux_area(scope.layers[p.source], lean, a.exponent) /
-                       muons);
+      weight.push_back(
+          a.flux * box_flux_area(scope.layers[p.source], lean, a.sky) / muons);
     }
   }
   // Each layer's singles: the muons through its box that fire it (those
@@ -202,8 +206,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
     if (rates && i < count) {
       const double per_minute =
           a.flux *
-              box_firing_area(scope.layers[i], lean, a.exponent,
-                              scope.min_path_cm) *
+              box_firing_area(scope.layers[i], lean, a.sky, scope.min_path_cm) *
               a.detection[i] +
           seconds_per_minute * a.noise_hz[i];
       singles_hz[i] = per_minute / seconds_per_minute;
@@ -211,7 +214,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
     }
     singles += ",";
   }
-  const double top_per_unit = box_flux_area(scope.layers[0], lean, a.exponent);
+  const double top_per_unit = box_flux_area(scope.layers[0], lean, a.sky);
   // Which telescope and sky the rows are for, and how they were computed.
   const std::string described =
       (rates ? shortest(a.flux) : std::string()) + "," +
@@ -220,7 +223,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
       shortest(scope.min_path_cm) + "," +
       (std::isnan(a.window_ns) ? std::string() : shortest(a.window_ns)) +
       (integral ? ",integral," : ",mc,");
-  const std::string prefix = law_name(law, a.exponent) + ",";
+  const std::string prefix = law_name(law, a.sky) + ",";
   const std::string tilt_text = "," + shortest(tilt_deg) + ",";
   // An exact number is written to ten digits, a counted one to six.
   const char *const rate_format = integral ? "%.10g" : "%.6g";
@@ -236,7 +239,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
     crossings &c = at[k];
     if (integral) {
       const std::vector<double> exact =
-          exact_crossings(scope, a.distances_cm[k], lean, a.exponent, law);
+          exact_crossings(scope, a.distances_cm[k], lean, a.sky.exponent, law);
       for (std::size_t set = 0; set < sets; ++set) {
         c.per_minute[set] = rates ? a.flux * exact[set] : exact[set];
       }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "programs/curve_arguments.h"
+#include "simulation/sky.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,7 @@ struct curve_plan {
   std::vector<curve_pass> passes;    // group by group, in the rows' order
   std::size_t groups;
   std::vector<curve_group> group_list; // in the rows' order
+  sky_sampler sampler;                 // of the arguments' sky, for every pass
   std::uint64_t blocks_per_pass;
   std::size_t tally_size; // of one pass; a run's tallies hold all passes'
 };

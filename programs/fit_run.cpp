@@ -175,7 +175,7 @@ std::string unseen_counts(const fit_run &run) {
     const int tries =
         c.exponent_fixed ? 1 : 1 + static_cast<int>(model_exponent_max);
     for (int t = 0; !seen && t < tries; ++t) {
-      const double n = c.exponent_fixed ? c.arguments.exponent : t;
+      const double n = c.exponent_fixed ? c.arguments.sky.exponent : t;
       seen = model_hz(p, i, 1.0, n) > 0.0;
     }
     if (!seen && run.method == model_method::monte_carlo) {
@@ -312,7 +312,7 @@ std::string start_fit(const fit_command &command, std::istream &in,
     }
     p.group[i] = g;
   }
-  run.drawn_at = command.exponent_fixed ? a.exponent : 2.0;
+  run.drawn_at = command.exponent_fixed ? a.sky.exponent : 2.0;
   run.redraws = 0;
   // Its untested branches only clean up after an allocation that throws.
   p.models.assign(representative.size(), // GCOVR_EXCL_BR_LINE
@@ -349,7 +349,7 @@ fit_step fit_models(fit_run &run) {
   if (!run.refusal.empty()) {
     return fit_step::refused;
   }
-  run.result = fit_sky(run.problem, c.exponent_fixed, c.arguments.exponent);
+  run.result = fit_sky(run.problem, c.exponent_fixed, c.arguments.sky.exponent);
   run.naive = fit_naively(run.problem.settings);
   static_assert(redraws_max > 0);
   if (run.method != model_method::monte_carlo || c.exponent_fixed ||

@@ -164,7 +164,7 @@ std::string check_sky_flux(reading &r, const options_given &given,
     return "--intensity and --flux both give the sky's flux: give one";
   }
   if (given[option_index("intensity")]) {
-    a.flux = flux_of_intensity(a.intensity, a.exponent);
+    a.flux = flux_of_intensity(a.intensity, a.sky.exponent);
   }
   return "";
 }

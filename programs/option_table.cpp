@@ -76,7 +76,7 @@ std::string read_precision(const char *text, reading &r) {
 
 std::string read_exponent(const char *text, reading &r) {
   return read_bounded(text, "exponent", 0.0, exponent_max,
-                      r.arguments.exponent);
+                      r.arguments.sky.exponent);
 }
 
 std::string read_tilts(const char *text, reading &r) {
@@ -279,7 +279,7 @@ reading defaults() {
   a.flux = 1.0;
   a.intensity = NAN;
   a.scope = paddle_pair;
-  a.exponent = 2.0;
+  a.sky = cos_sky(2.0);
   a.tilts_deg = {0.0};
   a.tilt_azimuth_deg = 0.0;
   a.seed = 1;

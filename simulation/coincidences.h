@@ -40,6 +40,11 @@ struct muon_track {
   double axis_cosine;
   // cos of its zenith angle in the sky, for weighting it to another sky.
   double sky_cosine;
+  // Its total energy in GeV under the spectrum's sky, infinite under a sky
+  // of directions alone, where matter stops nothing; and whether it comes
+  // up the axis, from the bottom's side of a tilted telescope.
+  double energy_gev = HUGE_VAL;
+  bool upward = false;
 };
 
 // The lower paddle as a landing test sees it: x in [x_low, x_high) and y in

@@ -1,5 +1,6 @@
 #include "simulation/curve_pass.h"
 #include "simulation/additive_generator.h"
+#include "simulation/matter.h"
 #include "simulation/sky.h"
 
 #include <algorithm>
@@ -138,12 +139,18 @@ struct block_plan {
   int pattern_count;
   std::int32_t *tracks;
   std::int32_t *crossing;
+  bool energies;    // the spectrum's: layers a muon reaches with energy left
+  slab_order order; // of the layers and absorbers, for the energies
 };
 
 // Tallies one track.
 void tally_track(const block_plan &p, const muon_track &track) {
   const telescope &scope = p.scope;
   const track_slopes s = slopes_of(track, scope.min_path_cm);
+  // The layers it gets to with energy left; all under a sky of directions.
+  const std::uint32_t reached =
+      p.energies ? reached_layers(scope, p.pass.sky->sky, p.order, track, s)
+                 : ~std::uint32_t{0};
   int pattern = 0;
   for (int i = 0; i < p.bottom_index; ++i) {
     const layer &l = scope.layers[i];
@@ -159,9 +166,12 @@ void tally_track(const block_plan &p, const muon_track &track) {
     if (i < p.pass.source && hits.touched) {
       return; // the pass through layer i counts this track
     }
-    pattern |= hits.crossed ? 1 << i : 0;
+    pattern |= hits.crossed && (reached >> i & 1U) != 0 ? 1 << i : 0;
   }
   ++p.tracks[pattern];
+  if ((reached >> p.bottom_index & 1U) == 0) {
+    return; // it crosses the bottom at no distance
+  }
   std::int32_t *difference =
       p.crossing + static_cast<std::size_t>(pattern) * (p.pass.count + 1);
   const layer &bottom = p.bottom;
@@ -271,7 +281,8 @@ void tally_pair_batch(const block_plan &p, const muon_track *tracks, int n) {
 
 bool uses_programs_trial(const pass_setup &pass) {
   return pass.source == 0 && pass.lean.angle_deg == 0.0 &&
-         pass.scope.layers[0].thickness_cm == 0.0;
+         pass.scope.layers[0].thickness_cm == 0.0 &&
+         pass.sky->sky.law == sky_law::cos_power;
 }
 
 int patterns(const telescope &scope) {
@@ -288,9 +299,13 @@ void simulate_block(const pass_setup &pass, std::uint64_t block,
   const telescope &scope = pass.scope;
   const int bottom_index = bottom_of(scope);
   const distance_index index = index_of(pass.distances_cm, pass.count);
-  const block_plan plan{
-      pass,         index,           scope, scope.layers[bottom_index],
-      bottom_index, patterns(scope), tally, tally + patterns(scope)};
+  // Under the spectrum each muon must get to a layer with energy left.
+  const bool energies = pass.sky->sky.law == sky_law::spectrum;
+  const block_plan plan{pass,         index,
+                        scope,        scope.layers[bottom_index],
+                        bottom_index, patterns(scope),
+                        tally,        tally + patterns(scope),
+                        energies,     order_of(scope, pass.distances_cm[0])};
   // A pair whose lower paddle is thin, drawn through its upper one (which
   // every track then crosses: thin, or thick with no least path), at more
   // distances than are tested one by one. A pair has no pass but through
@@ -298,7 +313,7 @@ void simulate_block(const pass_setup &pass, std::uint64_t block,
   // GCOVR_EXCL_BR_START
   const bool pair_of_paddles = scope.count == 2 && pass.source == 0 &&
                                scope.layers[1].thickness_cm == 0.0 &&
-                               pass.count > tested_one_by_one;
+                               pass.count > tested_one_by_one && !energies;
   // GCOVR_EXCL_BR_STOP
   // Drawn a batch at a time, then tallied: the tracks of a batch are
   // independent of each other, so the processor overlaps their long chains
@@ -318,7 +333,7 @@ void simulate_block(const pass_setup &pass, std::uint64_t block,
     additive_generator generator = seeded_generator(pass.seed);
     jump_generator(generator,
                    4 * static_cast<std::uint64_t>(block_muons) * block);
-    const double power = cosine_power(pass.exponent);
+    const double power = cosine_power(pass.sky->sky.exponent);
     const layer &top = scope.layers[0];
     for (std::int32_t done = 0; done < muons; done += batch_size) {
       const std::int32_t now = std::min(batch_size, muons - done);
@@ -332,13 +347,11 @@ void simulate_block(const pass_setup &pass, std::uint64_t block,
   }
   std::mt19937_64 generator(block_seed(pass.seed, pass.source, block));
   const sky_frame frame = frame_of(pass.lean);
-  // cos(theta) of the sky's own law: density (n+1) c^n on [0, 1].
-  const double power = 1.0 / (pass.exponent + 1.0);
   const layer &source = scope.layers[pass.source];
   for (std::int32_t done = 0; done < muons; done += batch_size) {
     const std::int32_t now = std::min(batch_size, muons - done);
     for (std::int32_t i = 0; i < now; ++i) {
-      batch[i] = draw_box_track(source, frame, power, generator);
+      batch[i] = draw_box_track(source, frame, *pass.sky, generator);
     }
     tally_batch(now);
   }

@@ -3,6 +3,7 @@
 // number of threads can share without changing a count.
 #pragma once
 
+#include "simulation/sky.h"
 #include "simulation/telescope.h"
 
 #include <cstddef>
@@ -16,7 +17,7 @@ constexpr std::int32_t block_muons = 65536;
 struct pass_setup {
   telescope scope; // the bottom's depth is each distance in turn
   zenith_law law;
-  double exponent; // of the flux law's cos^N sky
+  const sky_sampler *sky; // the flux law's sky, drawn as it says
   tilt lean;
   // The layer whose box the muons are drawn through. A pass through a layer
   // below the top keeps only the tracks that touch no layer above it, so
@@ -28,8 +29,9 @@ struct pass_setup {
 };
 
 // Whether the pass throws the programs' own four-draw trial: the muons
-// through a thin upper paddle of an upright telescope, drawn from glibc's
-// sequence, so that its counts are those of velmora and velmorauni.
+// through a thin upper paddle of an upright telescope under a sky of
+// directions alone, drawn from glibc's sequence, so that its counts are
+// those of velmora and velmorauni.
 bool uses_programs_trial(const pass_setup &pass);
 
 // The tally of a pass counts, for each pattern of the layers above the

@@ -22,39 +22,36 @@ double total_energy_of_kinetic_gev(double kinetic_gev);
 // the zenith angle, over the vertical one, for a spherical Earth.
 double atmosphere_path_ratio(double cos_zenith);
 
+// The spectrum's power-law index n as its paper gives it; the fit takes
+// others, which change its shape in energy and its zenith law together.
+constexpr double paper_index = 3.01;
+
+// D(theta)^-(n-1): the zenith law, 1 vertically.
+double zenith_factor(double cos_zenith, double index = paper_index);
+
 // dI/dE at total energy E and zenith cosine, in m^-2 s^-1 sr^-1 GeV^-1. 0
 // below the muon's mass and for directions at or below the horizon.
-double muon_intensity_gev(double energy_gev, double cos_zenith);
+double muon_intensity_gev(double energy_gev, double cos_zenith,
+                          double index = paper_index);
 
 // The intensity of muons of total energy above `threshold_gev` from that
 // zenith cosine, m^-2 s^-1 sr^-1: the integral of muon_intensity_gev to
-// infinity, in closed form (relative accuracy about 1e-13).
-double intensity_above(double threshold_gev, double cos_zenith);
+// infinity, in closed form (relative accuracy about 1e-13), by quadrature
+// where n is within 1e-3 of a whole number.
+double intensity_above(double threshold_gev, double cos_zenith,
+                       double index = paper_index);
+double vertical_intensity_above(double threshold_gev,
+                                double index = paper_index);
+
+// The integral over the upper hemisphere of cos(theta) times the zenith
+// law, sr: the flux through a horizontal surface over the vertical
+// intensity.
+double zenith_flux_share(double index = paper_index);
 
 // The flux through a horizontal surface of muons above `threshold_gev`
 // from the whole upper hemisphere, the integral of intensity_above times
 // cos(theta) over the solid angle, in m^-2 s^-1.
-double flux_above_m2_s(double threshold_gev);
+double flux_above_m2_s(double threshold_gev, double index = paper_index);
 
 // A flux in m^-2 s^-1 in the unit labs and velmora-curve use, cm^-2 min^-1.
 constexpr double per_cm2_min_of_per_m2_s = 60.0 / 1e4;
-
-// The total energy of a muon drawn from the spectrum above `lowest_gev` at
-// any zenith angle (the paper's spectrum has the same shape at every
-// angle): the energy above which a fraction 1 - uniform of those muons
-// lies, for `uniform` in [0, 1). Inverse of the closed-form integral, by
-// Newton's method from the pure power law's inverse; the same bits on every
-// platform that rounds as IEEE 754 does.
-double sample_energy_gev(double uniform, double lowest_gev);
-
-// The same draw for a Monte Carlo pass, about ten times faster: the inverse
-// is interpolated (cubic Hermite, with its exact slope) in a table made once
-// for the process, in ln of the integral, to a relative accuracy of about
-// 1e-13 in energy; beyond the table (fewer than 1e-7 of draws) it falls back
-// on sample_energy_gev. The sampler holds what depends on `lowest_gev`.
-struct energy_sampler {
-  double lowest_gev;
-  double log_tail_lowest;
-};
-energy_sampler energy_sampler_above(double lowest_gev);
-double sample_energy_gev(const energy_sampler &sampler, double uniform);

@@ -1,4 +1,7 @@
 #include "simulation/sky.h"
+#include "simulation/altitude.h"
+#include "simulation/matter.h"
+#include "simulation/muon_spectrum.h"
 #include "simulation/quadrature.h"
 
 #include <algorithm>
@@ -32,7 +35,117 @@ std::uint64_t block_seed(std::uint32_t seed, int source, std::uint64_t block) {
       block);
 }
 
-muon_track draw_box_track(const layer &source, const sky_frame &f, double power,
+namespace {
+
+// Points of the spectrum's tables: enough that their interpolation errs by
+// far less than any run's statistics can tell.
+constexpr int zenith_points = 4097;
+constexpr int energy_points = 8193;
+// Muons above this many GeV are so few (a ten-billionth) that the energy
+// table stops there.
+constexpr double highest_gev = 1e5;
+
+// The integral of f over [a, b] by Gauss-Legendre's five points.
+template <class F> double five_points(F f, double a, double b) {
+  static constexpr double x[3] = {0.0, 0.5384693101056831, 0.9061798459386640};
+  static constexpr double w[3] = {0.5688888888888889, 0.4786286704993665,
+                                  0.2369268850561891};
+  const double mid = (a + b) / 2, half = (b - a) / 2;
+  double sum = w[0] * f(mid);
+  for (int i = 1; i < 3; ++i) {
+    sum += w[i] * (f(mid - half * x[i]) + f(mid + half * x[i]));
+  }
+  return sum * half;
+}
+
+} // namespace
+
+sky_sampler sampler_of(const sky_model &sky) {
+  sky_sampler s;
+  s.sky = sky;
+  s.power = 1.0 / (sky.exponent + 1.0);
+  if (sky.law == sky_law::cos_power) {
+    return s;
+  }
+  // The zenith law's cumulative share, each step's by quadrature.
+  const double step = 1.0 / (zenith_points - 1);
+  const auto law = [&](double c) { return zenith_factor(c, sky.exponent); };
+  s.zenith_share.assign(zenith_points, 0.0);
+  s.zenith_density.assign(zenith_points, 0.0);
+  for (int k = 0; k < zenith_points; ++k) {
+    s.zenith_density[k] = law(k * step);
+    if (k > 0) {
+      s.zenith_share[k] =
+          s.zenith_share[k - 1] + five_points(law, (k - 1) * step, k * step);
+    }
+  }
+  const double total = s.zenith_share.back();
+  for (int k = 0; k < zenith_points; ++k) {
+    s.zenith_share[k] /= total;
+    s.zenith_density[k] /= total;
+  }
+  // The energies: ln of the share above each, from the sky's least.
+  const double lowest = sky_least_energy_gev(sky);
+  const double above_lowest = site_intensity_above(sky, lowest);
+  const double span = std::log(highest_gev / lowest);
+  s.log_energy.resize(energy_points);
+  s.log_above.resize(energy_points);
+  for (int j = 0; j < energy_points; ++j) {
+    s.log_energy[j] = std::log(lowest) + span * j / (energy_points - 1);
+    s.log_above[j] =
+        j == 0 ? 0.0
+               : std::log(site_intensity_above(sky, std::exp(s.log_energy[j])) /
+                          above_lowest);
+  }
+  return s;
+}
+
+double zenith_cosine_of(const sky_sampler &s, double uniform) {
+  if (s.sky.law == sky_law::cos_power) {
+    return std::pow(uniform, s.power);
+  }
+  // The step whose shares hold the draw, and within it the cosine where
+  // the share grows by the draw's excess, the density taken as linear.
+  const std::vector<double> &share = s.zenith_share;
+  const auto k = static_cast<std::size_t>(
+      std::upper_bound(share.begin(), share.end(), uniform) - share.begin() -
+      1);
+  if (k + 1 >= share.size()) {
+    return 1.0;
+  }
+  const double h = 1.0 / (zenith_points - 1);
+  const double w0 = s.zenith_density[k], w1 = s.zenith_density[k + 1];
+  const double excess = uniform - share[k];
+  const double slope = (w1 - w0) / h;
+  // w0 x + slope x^2 / 2 = excess, the root without cancellation.
+  const double x =
+      2 * excess /
+      (w0 + std::sqrt(std::fmax(0.0, w0 * w0 + 2 * slope * excess)));
+  return static_cast<double>(k) * h + std::fmin(x, h);
+}
+
+double energy_of(const sky_sampler &s, double uniform) {
+  if (s.sky.law == sky_law::cos_power) {
+    return HUGE_VAL;
+  }
+  // ln of the share above the energy drawn; the table falls from 0.
+  const double target = std::log1p(-uniform);
+  const std::vector<double> &above = s.log_above;
+  const auto j = static_cast<std::size_t>(
+      std::upper_bound(above.begin(), above.end(), target,
+                       [](double t, double a) { return t > a; }) -
+      above.begin());
+  if (j >= above.size()) {
+    return highest_gev;
+  }
+  // Between j - 1 and j, linear in ln E against ln of the share.
+  const double f = (target - above[j - 1]) / (above[j] - above[j - 1]);
+  return std::exp(s.log_energy[j - 1] +
+                  f * (s.log_energy[j] - s.log_energy[j - 1]));
+}
+
+muon_track draw_box_track(const layer &source, const sky_frame &f,
+                          const sky_sampler &sampler,
                           std::mt19937_64 &generator) {
   const double w = source.width_cm, l = source.length_cm;
   const double h = source.thickness_cm;
@@ -43,9 +156,8 @@ muon_track draw_box_track(const layer &source, const sky_frame &f, double power,
   const double largest =
       std::sqrt(top * top + side_x * side_x + side_y * side_y);
   for (;;) {
-    // Toward where the muon comes from: cos(theta) of the sky's own law,
-    // density (n+1) c^n on [0, 1].
-    const double c = std::pow(draw(generator), power);
+    // Toward where the muon comes from: cos(theta) of the sky's own law.
+    const double c = zenith_cosine_of(sampler, draw(generator));
     // A uniform point (v1, v2) of the unit disc, from the two halves of one
     // draw: its angle is the azimuth, at less cost than a sine and a
     // cosine, and its r^2, uniform and independent of the angle, decides
@@ -93,52 +205,85 @@ muon_track draw_box_track(const layer &source, const sky_frame &f, double power,
     // Down the axis by one unit of depth, the track moves by -u / u_z.
     const double t = -1.0 / uz;
     const double depth = source.depth_cm + z;
+    const double energy = sampler.sky.law == sky_law::spectrum
+                              ? energy_of(sampler, draw(generator))
+                              : HUGE_VAL;
     return {source.x_cm + x - ux * (depth * t),
             source.y_cm + y - uy * (depth * t),
             t,
             ux,
             uy,
             std::fabs(uz),
-            c};
+            c,
+            energy,
+            uz < 0.0};
   }
 }
 
-double tilted_flux_share(double tilt_deg, double exponent) {
+namespace {
+
+// The share of the muons of a zenith law `weight` (intensity per solid
+// angle, a function of the zenith angle) that cross a plane tilted by
+// alpha, through both faces, against a horizontal one: over the azimuth,
+// |u . normal| = |a + b cos(phi)| with a = cos(alpha) cos(theta), b =
+// sin(alpha) sin(theta); where a >= b (theta up to pi/2 - alpha) its
+// integral is 2 pi a, beyond it changes sign at phi0 = acos(-a/b) and
+// gives 4 a phi0 + 4 sqrt(b^2 - a^2) - 2 pi a.
+double around_the_azimuth(double alpha, double theta) {
+  const double a = std::cos(alpha) * std::cos(theta);
+  const double b = std::sin(alpha) * std::sin(theta);
+  const double phi0 = std::acos(std::fmax(-1.0, -a / b));
+  return 4 * a * phi0 + 4 * std::sqrt(std::fmax(0.0, b * b - a * a)) -
+         2 * pi * a;
+}
+
+} // namespace
+
+double tilted_flux_share(double tilt_deg, const sky_model &sky) {
   if (tilt_deg == 0.0) {
     return 1.0;
   }
   const double alpha = tilt_deg * degree;
-  const double n = exponent;
-  // Over the azimuth, |u . axis| = |a + b cos(phi)| with a = cos(alpha)
-  // cos(theta), b = sin(alpha) sin(theta). Where a >= b (theta up to
-  // pi/2 - alpha) its integral is 2 pi a, which integrates in closed form:
-  const double steep =
-      std::cos(alpha) * (1.0 - std::pow(std::sin(alpha), n + 2));
-  // Beyond, the sign changes at phi0 = acos(-a/b):
-  //   4 a phi0 + 4 sqrt(b^2 - a^2) - 2 pi a.
-  const auto shallow = [&](double theta) {
-    const double a = std::cos(alpha) * std::cos(theta);
-    const double b = std::sin(alpha) * std::sin(theta);
-    const double phi0 = std::acos(std::fmax(-1.0, -a / b));
-    const double around = 4 * a * phi0 +
-                          4 * std::sqrt(std::fmax(0.0, b * b - a * a)) -
-                          2 * pi * a;
-    return std::sin(theta) * std::pow(std::cos(theta), n) * around;
+  if (sky.law == sky_law::cos_power) {
+    const double n = sky.exponent;
+    // Up to pi/2 - alpha the integral of 2 pi a cos^N(theta) sin(theta)
+    // has a closed form.
+    const double steep =
+        std::cos(alpha) * (1.0 - std::pow(std::sin(alpha), n + 2));
+    const auto shallow = [&](double theta) {
+      return std::sin(theta) * std::pow(std::cos(theta), n) *
+             around_the_azimuth(alpha, theta);
+    };
+    return steep +
+           (n + 2) / (2 * pi) * tanh_sinh(shallow, pi / 2 - alpha, pi / 2);
+  }
+  // The spectrum's zenith law, D(theta)^-(n-1), by quadrature.
+  const auto law = [&](double theta) {
+    return std::sin(theta) * zenith_factor(std::cos(theta), sky.exponent);
   };
-  return steep +
-         (n + 2) / (2 * pi) * tanh_sinh(shallow, pi / 2 - alpha, pi / 2);
+  const double steep = tanh_sinh(
+      [&](double theta) {
+        return law(theta) * 2 * pi * std::cos(alpha) * std::cos(theta);
+      },
+      0.0, pi / 2 - alpha);
+  const double shallow = tanh_sinh(
+      [&](double theta) {
+        return law(theta) * around_the_azimuth(alpha, theta);
+      },
+      pi / 2 - alpha, pi / 2);
+  return (steep + shallow) / zenith_flux_share(sky.exponent);
 }
 
-double box_flux_area(const layer &l, const tilt &lean, double exponent) {
+double box_flux_area(const layer &l, const tilt &lean, const sky_model &sky) {
   // The angle of each face's normal to the vertical, from the vertical's
   // components in the telescope's frame (e3 of frame_of).
   const sky_frame f = frame_of(lean);
   const auto share = [&](double vertical_component) {
     const double c = std::fmin(1.0, std::fabs(vertical_component));
-    return tilted_flux_share(std::fmin(90.0, std::acos(c) / degree), exponent);
+    return tilted_flux_share(std::fmin(90.0, std::acos(c) / degree), sky);
   };
   const double top = l.width_cm * l.length_cm;
-  const double flux_top = top * tilted_flux_share(lean.angle_deg, exponent);
+  const double flux_top = top * tilted_flux_share(lean.angle_deg, sky);
   if (l.thickness_cm == 0.0) {
     return flux_top;
   }
@@ -212,11 +357,28 @@ double piecewise(F f, double a, double b, std::vector<double> cuts,
 
 } // namespace
 
-double box_firing_area(const layer &l, const tilt &lean, double exponent,
+double box_firing_area(const layer &l, const tilt &lean, const sky_model &sky,
                        double min_path_cm) {
-  if (min_path_cm == 0.0) {
-    return box_flux_area(l, lean, exponent);
+  const bool cos_law = sky.law == sky_law::cos_power;
+  if (min_path_cm == 0.0 && (cos_law || sky.overburden_count == 0)) {
+    return box_flux_area(l, lean, sky);
   }
+  // The muons of each zenith angle that fire the box, per unit of J: the
+  // sky's law, and under the spectrum the share of the muons drawn (above
+  // the least energy of the sky) that get through the overburden at that
+  // angle.
+  const double lowest = sky_least_energy_gev(sky);
+  const double drawn = site_intensity_above(sky, lowest);
+  const double normalised = cos_law ? (sky.exponent + 2) / (2 * pi)
+                                    : 1.0 / zenith_flux_share(sky.exponent);
+  const auto weight = [&](double c) {
+    if (cos_law) {
+      return std::pow(c, sky.exponent);
+    }
+    const double through = muon_mass_gev + overburden_kinetic(sky, c);
+    return zenith_factor(c, sky.exponent) * site_intensity_above(sky, through) /
+           drawn;
+  };
   const sky_frame f = frame_of(lean);
   const double size[3] = {l.width_cm, l.length_cm, l.thickness_cm};
   const component parts[3] = {component_of(f, 0), component_of(f, 1),
@@ -225,8 +387,12 @@ double box_firing_area(const layer &l, const tilt &lean, double exponent,
   // where the component changes sign, and where a side shrinks to nothing.
   std::vector<double> levels[3];
   for (int i = 0; i < 3; ++i) {
-    const double edge = size[i] / min_path_cm;
-    levels[i] = {0.0, edge, -edge};
+    levels[i] = {0.0};
+    if (min_path_cm > 0.0) {
+      const double edge = size[i] / min_path_cm;
+      levels[i].push_back(edge);
+      levels[i].push_back(-edge);
+    }
   }
   // The order of the whole ring's integral: pieces far smaller are done
   // when they are known to a share of it.
@@ -239,7 +405,7 @@ double box_firing_area(const layer &l, const tilt &lean, double exponent,
       u[i] = std::fabs(s * parts[i].radial * std::cos(phi - parts[i].phase) +
                        c * parts[i].vertical);
       side[i] = size[i] - min_path_cm * u[i];
-      if (!(side[i] > 0.0)) {
+      if (!(side[i] > 0.0) && !(i == 2 && size[2] == 0.0)) {
         return 0.0;
       }
     }
@@ -256,7 +422,7 @@ double box_firing_area(const layer &l, const tilt &lean, double exponent,
     const double ring =
         piecewise([&](double phi) { return shrunk_area(theta, phi); }, 0.0,
                   2 * pi, cuts, 1e-11, largest);
-    return std::sin(theta) * std::pow(std::cos(theta), exponent) * ring;
+    return std::sin(theta) * weight(std::cos(theta)) * ring;
   };
   std::vector<double> cuts;
   for (int i = 0; i < 3; ++i) {
@@ -264,8 +430,27 @@ double box_firing_area(const layer &l, const tilt &lean, double exponent,
       add_zenith_kinks(parts[i], v, cuts);
     }
   }
-  return (exponent + 2) / (2 * pi) *
-         piecewise(around, 0.0, pi / 2, cuts, 1e-10, largest);
+  return normalised * piecewise(around, 0.0, pi / 2, cuts, 1e-10, largest);
+}
+
+double site_intensity_above(const sky_model &sky, double energy_gev) {
+  const double sea = vertical_intensity_above(energy_gev, sky.exponent);
+  return sky.air_g_cm2 > 0.0
+             ? sea * altitude_intensity_ratio(sky.air_g_cm2, energy_gev)
+             : sea;
+}
+
+double sky_least_energy_gev(const sky_model &sky) {
+  return muon_mass_gev + overburden_kinetic(sky, 1.0);
+}
+
+double drawn_flux(const sky_model &sky) {
+  if (sky.law == sky_law::cos_power) {
+    return 1.0;
+  }
+  return zenith_flux_share(sky.exponent) *
+         site_intensity_above(sky, sky_least_energy_gev(sky)) *
+         per_cm2_min_of_per_m2_s;
 }
 
 double flux_of_intensity(double intensity, double exponent) {

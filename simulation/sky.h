@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <random>
+#include <vector>
 
 // The telescope's frame as the sky sees it: the world's vertical (e3) and
 // two horizontal directions (e1, e2), each in the telescope's coordinates.
@@ -25,15 +26,37 @@ inline double draw(std::mt19937_64 &generator) {
          0x1.0p-53;
 }
 
+// What drawing muons from a sky needs, worked out once for a run: how a
+// uniform draw becomes the cosine of a zenith angle, and under the spectrum
+// an energy.
+struct sky_sampler {
+  sky_model sky;
+  double power; // cos^N: c = u^(1/(N+1)), density (N+1) c^N on [0, 1]
+  // The spectrum's zenith law D(theta)^-(n-1): its cumulative share at
+  // c = k / (size - 1) and its density there, on the same scale.
+  std::vector<double> zenith_share, zenith_density;
+  // Its energies above the sky's least: ln E at even steps of ln E, and ln
+  // of the share of the muons above each.
+  std::vector<double> log_energy, log_above;
+};
+
+sky_sampler sampler_of(const sky_model &sky);
+
+// The zenith cosine, and under the spectrum the total energy in GeV, that a
+// uniform draw on [0, 1) gives.
+double zenith_cosine_of(const sky_sampler &s, double uniform);
+double energy_of(const sky_sampler &s, double uniform);
+
 // Draws a track through the box `source`, distributed as the muons that
-// cross it from a sky of intensity cos^N of the zenith angle above the
-// horizon (`power` = 1/(N+1)): a direction is drawn from the sky's own law
-// and kept with a probability of the box's area projected along it over the
-// largest such area, then a point is drawn uniformly on the faces it shows
-// to the track, each face as often as its projected area. The track is
-// returned as it crosses depth 0. The number of draws varies from track to
-// track; `generator` is the block's own.
-muon_track draw_box_track(const layer &source, const sky_frame &f, double power,
+// cross it from the sky above the horizon: a direction is drawn from the
+// sky's own law and kept with a probability of the box's area projected
+// along it over the largest such area, then a point is drawn uniformly on
+// the faces it shows to the track, each face as often as its projected
+// area, and under the spectrum an energy. The track is returned as it
+// crosses depth 0. The number of draws varies from track to track;
+// `generator` is the block's own.
+muon_track draw_box_track(const layer &source, const sky_frame &f,
+                          const sky_sampler &sampler,
                           std::mt19937_64 &generator);
 
 // A generator's seed for block `block` of the muons drawn through layer

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "simulation/coincidences.h"
+#include "simulation/muon_range.h"
+#include "simulation/sky_model.h"
 
 #include <cmath>
 #include <cstdint>
@@ -20,6 +22,17 @@ struct layer {
   double depth_cm;   // of its upper face
 };
 
+// A slab that counts nothing, between the counters or below them: a box in
+// the telescope's frame, as a layer is, of a material that slows the muons
+// that cross it. The counters themselves are plastic scintillator.
+struct absorber {
+  material what;
+  layer box;
+};
+
+// A lab puts a few absorbers in a stack.
+constexpr int absorbers_max = 6;
+
 // The layers from top to bottom. The top's upper face lies its thickness
 // above depth 0; the bottom's depth is the distance of each row, the gap a
 // ruler measures between the upper paddle and the lower one.
@@ -29,6 +42,10 @@ struct telescope {
   // A thick layer whose chord along the track is shorter than this gives too
   // little light and is not crossed; 0 takes every chord.
   double min_path_cm;
+  // Absorbers, each wholly above or wholly below the bottom at every
+  // distance, and at depths no layer takes.
+  int absorber_count = 0;
+  absorber absorbers[absorbers_max] = {};
 };
 
 // Two paddles, the lower one's corner at (dx, dy) from the upper one's.
@@ -154,21 +171,49 @@ struct tilt {
 
 // The flux of muons through a plane whose normal is tilted by tilt_deg from
 // the vertical, through both faces, as a share of the flux J through a
-// horizontal one, for a sky of intensity cos^exponent of the zenith angle:
+// horizontal one, for the sky's law of zenith angles: under cos^N
 //   (N+2)/(2 pi) * integral over the sky above the horizon of
-//   cos^N(theta) |u . normal| d(Omega).
-// Computed by quadrature to about 1e-12; exactly 1 for a tilt of 0.
-double tilted_flux_share(double tilt_deg, double exponent);
+//   cos^N(theta) |u . normal| d(Omega),
+// and the same with the spectrum's D(theta)^-(n-1). Computed by quadrature
+// to about 1e-12; exactly 1 for a tilt of 0.
+double tilted_flux_share(double tilt_deg, const sky_model &sky);
 
 // The muons through a layer's box per unit of J (cm^2): each face's area
 // times the share of the flux through it, as the stack leans.
-double box_flux_area(const layer &l, const tilt &lean, double exponent);
+double box_flux_area(const layer &l, const tilt &lean, const sky_model &sky);
 
-// Those of them whose chord through the box is at least `min_path_cm`, the
-// muons that fire it: the lines along u with a chord of at least l through
-// the box are those through the box shrunk by l |u_i| along each axis i
-// (its intersection with itself moved l along u), so each direction adds
-// that smaller box's area projected along u. By quadrature over the sky,
-// to about 1e-9; box_flux_area for a least path of 0.
-double box_firing_area(const layer &l, const tilt &lean, double exponent,
+// Those of them that fire it: whose chord through the box is at least
+// `min_path_cm` (the lines along u with a chord of at least l through the
+// box are those through the box shrunk by l |u_i| along each axis i, its
+// intersection with itself moved l along u, so each direction adds that
+// smaller box's area projected along u), and under the spectrum that get
+// through the overburden (the matter of the telescope itself is left out).
+// By quadrature over the sky, to about 1e-9; box_flux_area where neither
+// takes any.
+double box_firing_area(const layer &l, const tilt &lean, const sky_model &sky,
                        double min_path_cm);
+
+// The same under a cos^N sky.
+inline double tilted_flux_share(double tilt_deg, double exponent) {
+  return tilted_flux_share(tilt_deg, cos_sky(exponent));
+}
+inline double box_flux_area(const layer &l, const tilt &lean, double exponent) {
+  return box_flux_area(l, lean, cos_sky(exponent));
+}
+inline double box_firing_area(const layer &l, const tilt &lean, double exponent,
+                              double min_path_cm) {
+  return box_firing_area(l, lean, cos_sky(exponent), min_path_cm);
+}
+
+// The spectrum's intensity of muons above `energy_gev` vertically at the
+// site, its altitude's air taken in, m^-2 s^-1 sr^-1.
+double site_intensity_above(const sky_model &sky, double energy_gev);
+
+// The least total energy a muon of the sky needs to reach the telescope:
+// what the overburden takes from a vertical one (the muon's mass without).
+double sky_least_energy_gev(const sky_model &sky);
+
+// The flux through a horizontal surface of the muons a pass draws from the
+// sky, cm^-2 min^-1: those above the sky's least energy under the
+// spectrum; 1 under cos^N, whose rates are per unit of J.
+double drawn_flux(const sky_model &sky);

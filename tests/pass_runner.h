@@ -17,7 +17,8 @@ run_pass(const telescope &scope, zenith_law law, double exponent,
          std::int32_t muons, std::uint32_t seed = 1) {
   std::vector<double> sorted = distances;
   std::sort(sorted.begin(), sorted.end());
-  const pass_setup pass{scope,  law,  exponent,      lean,
+  const sky_sampler sky = sampler_of(cos_sky(exponent));
+  const pass_setup pass{scope,  law,  &sky,          lean,
                         source, seed, sorted.data(), sorted.size()};
   std::vector<std::int32_t> tally(tally_size(scope, sorted.size()));
   for (std::int32_t block = 0, left = muons; left > 0;

@@ -60,7 +60,8 @@ TEST(curve_pass, counts_what_separate_runs_count) {
   constexpr std::size_t count = std::size(distances);
   for (const zenith_law law :
        {zenith_law::cos_squared, zenith_law::isotropic}) {
-    const pass_setup pass{paddle_pair, law, 2.0,       {0.0, 0.0},
+    const sky_sampler sky = sampler_of(cos_sky(2.0));
+    const pass_setup pass{paddle_pair, law, &sky,      {0.0, 0.0},
                           0,           1,   distances, count};
     std::vector<std::int32_t> tally(tally_size(paddle_pair, count));
     for (std::uint64_t block = 0; block * block_muons < muons; ++block) {

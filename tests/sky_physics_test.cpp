@@ -70,24 +70,6 @@ TEST(muon_spectrum, published_figures) {
   EXPECT_LT(atmosphere_path_ratio(0.1), 10.0);
 }
 
-TEST(muon_spectrum, sampler_inverts_the_integral) {
-  for (double lowest : {muon_mass_gev, 0.5, 20.0}) {
-    EXPECT_EQ(sample_energy_gev(0.0, lowest), lowest);
-    double previous = lowest;
-    const energy_sampler fast = energy_sampler_above(lowest);
-    for (double uniform : {1e-6, 0.1, 0.5, 0.9, 0.999, 1 - 1e-9}) {
-      const double energy = sample_energy_gev(uniform, lowest);
-      const double above =
-          intensity_above(energy, 1.0) / intensity_above(lowest, 1.0);
-      EXPECT_LT(relative(above, 1.0 - uniform), 1e-9) << lowest << uniform;
-      EXPECT_GT(energy, previous);
-      previous = energy;
-      EXPECT_LT(relative(sample_energy_gev(fast, uniform), energy), 1e-9)
-          << lowest << uniform;
-    }
-  }
-}
-
 TEST(muon_range, interpolation_keeps_the_table_and_fills_its_gaps) {
   const material all[] = {
       material::polyvinyltoluene,   material::lead,  material::iron,

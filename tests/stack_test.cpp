@@ -502,6 +502,7 @@ TEST(curve_pass, searching_counts_what_each_distance_counts) {
     distances.push_back(depth);
     // Where the first tracks of the stream of each pass meet the bottom's
     // edges, and the distances next to those.
+    const sky_sampler cos_two = sampler_of(cos_sky(2.0));
     for (int source = 0; source < count - 1; ++source) {
       additive_generator g = seeded_generator(1);
       std::mt19937_64 box_generator(block_seed(1, source, 0));
@@ -510,7 +511,7 @@ TEST(curve_pass, searching_counts_what_each_distance_counts) {
             source == 0 && lean.angle_deg == 0 && !thick
                 ? draw_track(g, zenith_law::cos_squared, 0.25,
                              layers[0].width_cm, layers[0].length_cm)
-                : draw_box_track(scope.layers[source], frame_of(lean), 1 / 3.0,
+                : draw_box_track(scope.layers[source], frame_of(lean), cos_two,
                                  box_generator);
         const layer &bottom = layers.back();
         for (const auto &[p, k, edge] :

@@ -1,0 +1,204 @@
+#include "simulation/matter.h"
+#include "simulation/muon_spectrum.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// y at x beyond a table's end, by the power through its last two points
+// there (first/second: the end's point and its neighbour).
+double extended(double x, double x_end, double y_end, double x_next,
+                double y_next) {
+  const double power = std::log(y_next / y_end) / std::log(x_next / x_end);
+  return y_end * std::pow(x / x_end, power);
+}
+
+// The kinetic energy whose range is `grams_cm2`, the tables carried beyond
+// their ends as range_g_cm2 carries them.
+double kinetic_of_range(material m, double grams_cm2) {
+  if (!(grams_cm2 > 0.0)) {
+    return 0.0;
+  }
+  const range_table t = table_of(m);
+  const int last = t.size - 1;
+  double mev = 0.0;
+  if (grams_cm2 < t.range_g_cm2[0]) {
+    mev = extended(grams_cm2, t.range_g_cm2[0], t.kinetic_mev[0],
+                   t.range_g_cm2[1], t.kinetic_mev[1]);
+  } else if (grams_cm2 > t.range_g_cm2[last]) {
+    mev = extended(grams_cm2, t.range_g_cm2[last], t.kinetic_mev[last],
+                   t.range_g_cm2[last - 1], t.kinetic_mev[last - 1]);
+  } else {
+    mev = log_log_interpolate(t.range_g_cm2, t.kinetic_mev, t.size, grams_cm2);
+  }
+  return 1e-3 * mev;
+}
+
+// The grams per cm^2 of a box that a track crosses, its chord in depth over
+// the cosine of its angle to the axis, times the density.
+double grams_through(const muon_track &track, const track_slopes &slopes,
+                     const layer &box, material what) {
+  if (box.thickness_cm == 0.0) {
+    return 0.0;
+  }
+  const depth_span span = footprint_span(track, slopes, box);
+  const double chord = lesser(box.depth_cm + box.thickness_cm, span.high) -
+                       greater(box.depth_cm, span.low);
+  return chord > 0.0 ? chord / track.axis_cosine * density_g_cm3(what) : 0.0;
+}
+
+// The box and material of slab k of an order.
+struct slab {
+  const layer &box;
+  material what;
+  int layer_index; // -1 for an absorber
+};
+
+slab slab_of(const telescope &scope, int k) {
+  if (k < layers_max) {
+    return {scope.layers[k], scintillator, k};
+  }
+  const absorber &a = scope.absorbers[k - layers_max];
+  return {a.box, a.what, -1};
+}
+
+} // namespace
+
+double range_g_cm2(material m, double kinetic_gev) {
+  if (!(kinetic_gev > 0.0)) {
+    return 0.0;
+  }
+  const range_table t = table_of(m);
+  const int last = t.size - 1;
+  const double mev = 1e3 * kinetic_gev;
+  if (mev < t.kinetic_mev[0]) {
+    return extended(mev, t.kinetic_mev[0], t.range_g_cm2[0], t.kinetic_mev[1],
+                    t.range_g_cm2[1]);
+  }
+  if (mev > t.kinetic_mev[last]) {
+    return extended(mev, t.kinetic_mev[last], t.range_g_cm2[last],
+                    t.kinetic_mev[last - 1], t.range_g_cm2[last - 1]);
+  }
+  return log_log_interpolate(t.kinetic_mev, t.range_g_cm2, t.size, mev);
+}
+
+double kinetic_after(material m, double kinetic_gev, double grams_cm2) {
+  if (grams_cm2 == 0.0) {
+    return kinetic_gev;
+  }
+  const double left = range_g_cm2(m, kinetic_gev) - grams_cm2;
+  return left > 0.0 ? kinetic_of_range(m, left) : left;
+}
+
+double overburden_kinetic(const sky_model &sky, double cos_zenith,
+                          double below_gev) {
+  double kinetic = below_gev;
+  for (int k = sky.overburden_count - 1; k >= 0; --k) {
+    const overburden_slab &s = sky.overburden[k];
+    kinetic = kinetic_of_range(s.what, s.grams_cm2 / cos_zenith +
+                                           range_g_cm2(s.what, kinetic));
+  }
+  return kinetic;
+}
+
+slab_order order_of(const telescope &scope, double distance_cm) {
+  slab_order order{};
+  const auto depth_of = [&](int k) {
+    return k < layers_max ? scope.layers[k].depth_cm
+                          : scope.absorbers[k - layers_max].box.depth_cm;
+  };
+  for (int i = 0; i < bottom_of(scope); ++i) {
+    order.index[order.count++] = i;
+  }
+  for (int k = 0; k < scope.absorber_count; ++k) {
+    order.index[order.count++] = layers_max + k;
+  }
+  std::stable_sort(order.index, order.index + order.count,
+                   [&](int a, int b) { return depth_of(a) < depth_of(b); });
+  // Those at or below the bottom's upper face lie below it, at this
+  // distance as at every other of a run.
+  order.below = 0;
+  while (order.below < order.count &&
+         depth_of(order.index[order.below]) < distance_cm) {
+    ++order.below;
+  }
+  return order;
+}
+
+std::uint32_t reached_layers(const telescope &scope, const sky_model &sky,
+                             const slab_order &order, const muon_track &track,
+                             const track_slopes &slopes) {
+  const int bottom = bottom_of(scope);
+  const std::uint32_t all = (1U << scope.count) - 1;
+  if (!(track.energy_gev < HUGE_VAL)) {
+    return all;
+  }
+  double kinetic = track.energy_gev - muon_mass_gev;
+  for (int k = 0; k < sky.overburden_count; ++k) {
+    const overburden_slab &s = sky.overburden[k];
+    kinetic = kinetic_after(s.what, kinetic, s.grams_cm2 / track.sky_cosine);
+    if (!(kinetic > 0.0)) {
+      return 0;
+    }
+  }
+  // The slabs in the order the track meets them: down the axis those above
+  // the bottom, then the bottom; up the axis those below the bottom, the
+  // deepest first, then the bottom and those above it.
+  std::uint32_t reached = 0;
+  const auto cross = [&](int k) {
+    const slab s = slab_of(scope, order.index[k]);
+    if (s.layer_index >= 0) {
+      reached |= 1U << s.layer_index;
+    }
+    kinetic = kinetic_after(s.what, kinetic,
+                            grams_through(track, slopes, s.box, s.what));
+    return kinetic > 0.0;
+  };
+  if (!track.upward) {
+    for (int k = 0; k < order.below; ++k) {
+      if (!cross(k)) {
+        return reached;
+      }
+    }
+    return reached | 1U << bottom;
+  }
+  for (int k = order.count - 1; k >= order.below; --k) {
+    if (!cross(k)) {
+      return reached;
+    }
+  }
+  reached |= 1U << bottom;
+  for (int k = order.below - 1; k >= 0; --k) {
+    if (!cross(k)) {
+      return reached;
+    }
+  }
+  return reached;
+}
+
+double axis_threshold_gev(const telescope &scope, const sky_model &sky,
+                          int layer_index, double tilt_deg,
+                          double distance_cm) {
+  const double cos_tilt = std::cos(tilt_deg * 3.14159265358979323846 / 180);
+  const int bottom = bottom_of(scope);
+  // Going up the slabs above the layer, the energy each needs above it.
+  double kinetic = 0.0;
+  const auto up_through = [&](const layer &box, material what) {
+    kinetic = kinetic_of_range(what, box.thickness_cm * density_g_cm3(what) +
+                                         range_g_cm2(what, kinetic));
+  };
+  // Above the layer: every layer and absorber shallower than it (for the
+  // bottom, every one above the bottom at `distance_cm`), deepest first.
+  const slab_order order = order_of(scope, distance_cm);
+  const double depth =
+      layer_index == bottom ? distance_cm : scope.layers[layer_index].depth_cm;
+  for (int k = order.below - 1; k >= 0; --k) {
+    const slab s = slab_of(scope, order.index[k]);
+    if (s.box.depth_cm < depth && s.layer_index != layer_index) {
+      up_through(s.box, s.what);
+    }
+  }
+  return muon_mass_gev +
+         overburden_kinetic(sky, cos_tilt > 0.0 ? cos_tilt : 1.0, kinetic);
+}
