@@ -30,6 +30,7 @@ struct curve_arguments {
   double intensity;              // I in m^-2 s^-1 sr^-1 when given, else NaN
   telescope scope;               // the bottom's depth is each distance
   sky_model sky;                 // the flux law's: cos^N, or the spectrum
+  double altitude_m;             // the site's, for the sky's air
   std::vector<double> tilts_deg; // of the axis from the vertical
   double tilt_azimuth_deg;
   std::uint32_t seed;
@@ -95,5 +96,7 @@ std::string check_curve_option(const std::string &name,
 
 // The telescope as one CSV field without commas, quotes or blanks: the
 // layers from top to bottom joined by '|', the top as WxL or WxLxT, each
-// further one as WxL[xT]@DEPTH:DX:DY, the bottom's DEPTH written d.
+// further one as WxL[xT]@DEPTH:DX:DY, the bottom's DEPTH written d; then
+// each absorber as MATERIAL:WxLxT@DEPTH:DX:DY, or MATERIAL:T@DEPTH across
+// the whole telescope.
 std::string telescope_text(const telescope &scope);

@@ -1,6 +1,8 @@
 #include "programs/curve_run.h"
 #include "integral/exact_rates.h"
+#include "programs/sky_readers.h"
 #include "simulation/curve_pass.h"
+#include "simulation/matter.h"
 #include "text/shortest_text.h"
 
 #include <boost/math/distributions/binomial.hpp>
@@ -17,7 +19,8 @@ const char curve_header[] =
     "singles_per_minute_2,singles_per_minute_3,singles_per_minute_4,"
     "singles_per_minute_5,singles_per_minute_6,singles_per_minute_7,"
     "singles_per_minute_8,flux_per_cm2_min,tilt_azimuth_deg,telescope,"
-    "detection,noise_hz,min_path_cm,window_ns,method,rate_error_per_minute\n";
+    "detection,noise_hz,min_path_cm,window_ns,method,rate_error_per_minute,"
+    "sky,threshold_gev,soft_per_minute\n";
 
 namespace {
 
@@ -47,6 +50,34 @@ std::vector<int> sources_of(const curve_arguments &a, zenith_law law) {
     rules.push_back(q.rule);
   }
   return source_layers(a.scope.count, rules, !std::isnan(a.window_ns));
+}
+
+// The sky as one field: its law, the site's altitude, and the overburden's
+// slabs in g/cm^2, as spectrum@1200m+concrete:69g.
+std::string sky_text(const curve_arguments &a) {
+  if (a.sky.law == sky_law::cos_power) {
+    return "cos";
+  }
+  std::string text = "spectrum";
+  if (a.altitude_m > 0.0) {
+    text += "@" + shortest(a.altitude_m) + "m";
+  }
+  for (int k = 0; k < a.sky.overburden_count; ++k) {
+    const overburden_slab &s = a.sky.overburden[k];
+    text +=
+        std::string("+") + name_of(s.what) + ":" + shortest(s.grams_cm2) + "g";
+  }
+  return text;
+}
+
+// The deepest layer a requirement asks for: of `needed`, the deepest; of K
+// layers, the K-th from the top, the least deep set's last.
+int last_required(const requirement &rule) {
+  int last = rule.at_least - 1;
+  for (int i = 0; i < layers_max; ++i) {
+    last = (rule.needed >> i & 1U) != 0 ? std::max(last, i) : last;
+  }
+  return last;
 }
 
 // The numbers joined by ';', one per layer.
@@ -217,8 +248,10 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
   const double top_per_unit = box_flux_area(scope.layers[0], lean, a.sky);
   // Which telescope and sky the rows are for, and how they were computed.
   const std::string described =
-      (rates ? shortest(a.flux) : std::string()) + "," +
-      shortest(a.tilt_azimuth_deg) + "," + telescope_text(scope) + "," +
+      (!rates                           ? std::string()
+       : a.sky.law == sky_law::spectrum ? formatted("%.6g", a.flux)
+                                        : shortest(a.flux)) +
+      "," + shortest(a.tilt_azimuth_deg) + "," + telescope_text(scope) + "," +
       per_layer(a.detection, count) + "," + per_layer(a.noise_hz, count) + "," +
       shortest(scope.min_path_cm) + "," +
       (std::isnan(a.window_ns) ? std::string() : shortest(a.window_ns)) +
@@ -354,6 +387,23 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
           variance += weight[j] * weight[j] * met * (1.0 - met / muons);
         }
         csv += formatted("%.4g", std::sqrt(variance));
+      }
+      // The sky, the energy a muon needs down the axis to the deepest layer
+      // the requirement asks for, and the soft component's estimate at sea
+      // level: the rate per unit of the muons' flux, for the soft
+      // component's flux that gets there.
+      csv += "," + sky_text(a) + ",";
+      const int last = last_required(q.rule);
+      const double d = a.distances_cm[k];
+      if (rates && a.sky.law == sky_law::spectrum) {
+        csv += formatted("%.4g",
+                         axis_threshold_gev(scope, a.sky, last, tilt_deg, d));
+      }
+      csv += ",";
+      if (rates && a.altitude_m == 0.0 && a.flux > 0.0) {
+        csv += formatted(rate_format, rate / a.flux *
+                                          soft_flux_reaching(scope, a.sky, last,
+                                                             tilt_deg, d));
       }
       csv += '\n';
     }

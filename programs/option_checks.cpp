@@ -2,6 +2,7 @@
 #include "integral/exact_rates.h"
 #include "programs/number_readers.h"
 #include "programs/telescope_readers.h"
+#include "simulation/muon_spectrum.h"
 #include "simulation/sky.h"
 #include "text/shortest_text.h"
 
@@ -80,6 +81,47 @@ std::string check_distances(reading &r, const options_given & /*given*/,
   return "";
 }
 
+std::string check_absorbers(reading &r, const options_given & /*given*/,
+                            unsigned /*commands*/, const char *&option) {
+  const curve_arguments &a = r.arguments;
+  const telescope &scope = a.scope;
+  option = "absorber";
+  for (int k = 0; k < scope.absorber_count; ++k) {
+    const layer &box = scope.absorbers[k].box;
+    const double from = box.depth_cm, to = box.depth_cm + box.thickness_cm;
+    const std::string name = "absorber " + std::to_string(k + 1);
+    // Between the layers: no layer above the bottom takes its depths (the
+    // top reaches from its thickness above 0 to 0).
+    for (int i = 0; i < bottom_of(scope); ++i) {
+      const layer &l = scope.layers[i];
+      const double top = i == 0 ? -l.thickness_cm : l.depth_cm;
+      const double bottom = i == 0 ? 0.0 : l.depth_cm + l.thickness_cm;
+      if (from < bottom && to > top) {
+        return name + " at depths " + shortest(from) + " to " + shortest(to) +
+               " would lie in " + layer_name(i) +
+               ": an absorber lies between the layers or below them";
+      }
+    }
+    // Wholly above the bottom at every distance, or wholly below.
+    const layer &lower = scope.layers[bottom_of(scope)];
+    int side = 0; // -1 above, 1 below
+    for (const double d : a.distances_cm) {
+      const int here = to <= d ? -1 : from >= d + lower.thickness_cm ? 1 : 0;
+      if (here == 0) {
+        return name + " at depths " + shortest(from) + " to " + shortest(to) +
+               " would lie in the lower paddle at distance " + shortest(d);
+      }
+      if (side != 0 && here != side) {
+        return name + " would lie above the lower paddle at some distances "
+                      "and below it at others: keep it at one side of the "
+                      "lower paddle for every distance";
+      }
+      side = here;
+    }
+  }
+  return "";
+}
+
 std::string check_per_layer_lists(reading &r, const options_given & /*given*/,
                                   unsigned /*commands*/, const char *&option) {
   const int count = r.arguments.scope.count;
@@ -113,6 +155,36 @@ std::string check_requirements(reading &r, const options_given & /*given*/,
   return "";
 }
 
+std::string check_sky_law(reading &r, const options_given &given,
+                          unsigned commands, const char *&option) {
+  sky_model &sky = r.arguments.sky;
+  const bool spectrum = sky.law == sky_law::spectrum;
+  for (const char *name : {"absorber", "overburden", "altitude"}) {
+    option = name;
+    if (!spectrum && given[option_index(name, commands)]) {
+      return std::string("--") + name +
+             " needs --sky spectrum: a cos^N sky has no energies for matter "
+             "or air to take";
+    }
+  }
+  option = "sky";
+  if (spectrum &&
+      (given[option_index("flux")] ||
+       (commands == curve_only && given[option_index("intensity")]))) {
+    return "--sky spectrum gives the sky's flux itself: it takes no --flux or "
+           "--intensity";
+  }
+  option = "exponent";
+  if (spectrum && !given[option_index("exponent", commands)]) {
+    sky.exponent = paper_index;
+  } else if (spectrum && !(sky.exponent >= spectrum_index_min &&
+                           sky.exponent <= spectrum_index_max)) {
+    return "exponent '" + shortest(sky.exponent) +
+           "' is not a spectrum index from 2 to 5";
+  }
+  return "";
+}
+
 std::string choose_laws(reading &r, const options_given &given,
                         unsigned commands, const char *&option) {
   curve_arguments &a = r.arguments;
@@ -121,6 +193,7 @@ std::string choose_laws(reading &r, const options_given &given,
   // the flux law's sky.
   const bool flux_law_only = given[option_index("tilt")] ||
                              given[option_index("exponent", commands)] ||
+                             a.sky.law == sky_law::spectrum ||
                              a.scope.layers[0].thickness_cm > 0.0 ||
                              commands == fit_only;
   option = "law";
@@ -128,8 +201,11 @@ std::string choose_laws(reading &r, const options_given &given,
     a.laws = {zenith_law::cos_squared};
   } else if (flux_law_only && a.laws.back() == zenith_law::isotropic) {
     const char *law = a.laws.size() == 2 ? "both" : "isotropic";
-    return std::string("--law ") + law +
-           " takes no --tilt, --exponent or thick upper paddle: the "
+    return std::string("--law ") + law + " takes no " +
+           (a.sky.law == sky_law::spectrum
+                ? "--sky spectrum"
+                : "--tilt, --exponent or thick upper paddle") +
+           ": the "
            "isotropic law draws directions for each track through a thin "
            "paddle, not a flux through a surface";
   }
@@ -165,6 +241,10 @@ std::string check_sky_flux(reading &r, const options_given &given,
   }
   if (given[option_index("intensity")]) {
     a.flux = flux_of_intensity(a.intensity, a.sky.exponent);
+  }
+  // The spectrum's rates are of the muons each pass draws.
+  if (a.sky.law == sky_law::spectrum) {
+    a.flux = drawn_flux(a.sky);
   }
   return "";
 }

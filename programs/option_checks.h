@@ -26,6 +26,8 @@ std::string check_min_path(reading &r, const options_given &given,
                            unsigned commands, const char *&option);
 std::string check_distances(reading &r, const options_given &given,
                             unsigned commands, const char *&option);
+std::string check_absorbers(reading &r, const options_given &given,
+                            unsigned commands, const char *&option);
 std::string check_per_layer_lists(reading &r, const options_given &given,
                                   unsigned commands, const char *&option);
 
@@ -33,6 +35,8 @@ std::string check_per_layer_lists(reading &r, const options_given &given,
 // sky's flux, and the size of the run.
 std::string check_requirements(reading &r, const options_given &given,
                                unsigned commands, const char *&option);
+std::string check_sky_law(reading &r, const options_given &given,
+                          unsigned commands, const char *&option);
 std::string choose_laws(reading &r, const options_given &given,
                         unsigned commands, const char *&option);
 std::string check_integral(reading &r, const options_given &given,

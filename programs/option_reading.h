@@ -13,6 +13,8 @@ struct reading {
   curve_arguments arguments;
   layer top, bottom;
   std::vector<layer> between;
+  std::vector<absorber> absorbers;
+  double altitude_m;
   double offset[2];
   std::vector<double> detection, noise_hz;
   bool given_top, given_bottom, given_paddles;

@@ -1,5 +1,6 @@
 #include "programs/option_table.h"
 #include "programs/number_readers.h"
+#include "programs/sky_readers.h"
 #include "programs/telescope_readers.h"
 #include "text/fields.h"
 #include "text/shortest_text.h"
@@ -199,6 +200,12 @@ const curve_option options[option_count] = {
      "below the upper paddle's lower face, its corner at DX,DY; "
      "repeat for up to 6, from the top down",
      read_layer, both_commands},
+    {"absorber", "MATERIAL:WxLxT@DEPTH[,DX,DY]",
+     "a slab that counts nothing, between the counters or below them, "
+     "placed as --layer places one, or MATERIAL:T@DEPTH across the whole "
+     "telescope; the material lead, iron, concrete, water, rock, plastic or "
+     "aluminium; repeat for up to 6; with --sky spectrum",
+     read_absorber, both_commands},
     {"min-path", "CM",
      "a thick layer whose chord along the track is shorter "
      "does not count it; default 0",
@@ -224,6 +231,19 @@ const curve_option options[option_count] = {
      "the sky's intensity goes as cos^N of the zenith angle, 0 to 10; "
      "default 2",
      read_exponent, both_commands},
+    {"sky", "LAW",
+     "cos (cos^N of the zenith angle, the default) or spectrum (the "
+     "sea-level muon spectrum in energy and zenith angle on a round Earth, "
+     "whose muons the matter they cross slows and stops)",
+     read_sky, both_commands},
+    {"altitude", "M",
+     "the site's altitude in m, 0 to 4000, with --sky spectrum; default 0",
+     read_altitude, both_commands},
+    {"overburden", "MATERIAL:THICKNESS",
+     "a horizontal slab above the telescope (a roof, floors), THICKNESS in "
+     "cm or, ending in g, in g/cm^2; repeat for up to 4; with --sky "
+     "spectrum",
+     read_overburden, both_commands},
     {"tilt", "ANGLES",
      "the axis's tilt from the vertical in degrees, 0 to 90, "
      "as for DISTANCES; one row per law, tilt and distance; default 0",

@@ -18,7 +18,7 @@ struct curve_option {
   unsigned commands;
 };
 
-constexpr int option_count = 26;
+constexpr int option_count = 30;
 extern const curve_option options[option_count];
 
 // Which options a command line gave, by their place in the table.

@@ -2,6 +2,7 @@
 #include "programs/number_readers.h"
 #include "programs/option_checks.h"
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -17,6 +18,9 @@ void put_telescope_together(reading &r) {
   for (std::size_t i = 0; i < r.between.size(); ++i) {
     scope.layers[i + 1] = r.between[i];
   }
+  scope.absorber_count = static_cast<int>(r.absorbers.size());
+  std::copy(r.absorbers.begin(), r.absorbers.end(), scope.absorbers);
+  r.arguments.altitude_m = r.altitude_m;
 }
 
 // Each layer's counter, from the lists or their defaults.
@@ -61,14 +65,14 @@ std::string assemble(reading &r, const options_given &given,
   }
   put_telescope_together(r);
   problem = run_checks({check_layer_order, check_min_path, check_distances,
-                        check_per_layer_lists},
+                        check_absorbers, check_per_layer_lists},
                        r, given, commands, option);
   if (!problem.empty()) {
     return problem;
   }
   put_counters_together(r);
-  problem = run_checks({check_requirements, choose_laws, check_integral,
-                        check_sky_flux, check_run_size},
+  problem = run_checks({check_requirements, check_sky_law, choose_laws,
+                        check_integral, check_sky_flux, check_run_size},
                        r, given, commands, option);
   if (problem.empty()) {
     option = "";

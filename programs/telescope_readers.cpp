@@ -1,5 +1,6 @@
 #include "programs/telescope_readers.h"
 #include "programs/number_readers.h"
+#include "programs/sky_readers.h"
 #include "text/fields.h"
 #include "text/requirement_text.h"
 #include "text/shortest_text.h"
@@ -122,27 +123,27 @@ std::string read_offset(const char *text, reading &r) {
   return "";
 }
 
-// WxL[xT]@DEPTH[,DX,DY]: a layer between the paddles, its upper face DEPTH
-// below the upper paddle's lower face, its corner at DX,DY.
-std::string read_layer(const char *text, reading &r) {
-  const std::string whole = text;
-  const std::size_t at = whole.find('@');
-  const std::string expected =
-      "is not a layer WxL[xT]@DEPTH[,DX,DY] in cm, as 10x31x1@5 or "
-      "5x5@3,2.5,0";
+namespace {
+
+// WxL[xT]@DEPTH[,DX,DY], `text`, into `l`, a box placed in the telescope;
+// `what` names it in messages, which quote `whole` and say it is not
+// `expected`.
+std::string read_placed_box(const std::string &whole, const std::string &text,
+                            const char *what, const std::string &expected,
+                            layer &l) {
+  const std::size_t at = text.find('@');
   if (at == whole.npos) {
-    return "layer " + quoted(whole) + " " + expected;
+    return what + (" " + quoted(whole)) + " " + expected;
   }
-  layer l{};
-  const std::string box = read_box(whole.substr(0, at).c_str(), "layer", l);
+  const std::string box = read_box(text.substr(0, at).c_str(), what, l);
   if (!box.empty()) {
     // Its untested branches only clean up after an allocation that throws.
     // GCOVR_EXCL_BR_START
     return box.find(size_range) != box.npos
-               ? "layer " + quoted(whole) + ": " + size_range
-               : "layer " + quoted(whole) + " " + expected;
+               ? what + (" " + quoted(whole)) + ": " + size_range
+               : what + (" " + quoted(whole)) + " " + expected;
   } // GCOVR_EXCL_BR_STOP
-  const std::vector<std::string> place = split(whole.substr(at + 1), ',');
+  const std::vector<std::string> place = split(text.substr(at + 1), ',');
   double depth = 0.0, corner[2] = {0.0, 0.0};
   // Its untested branches only clean up after an allocation that throws.
   // GCOVR_EXCL_BR_START
@@ -153,21 +154,87 @@ std::string read_layer(const char *text, reading &r) {
       (place.size() == 1 || read_pair(place[1] + "," + place[2], corner));
   // GCOVR_EXCL_BR_STOP
   if (!good) {
-    return "layer " + quoted(whole) + " " + expected +
+    return what + (" " + quoted(whole)) + " " + expected +
            ", with a DEPTH of 0 or more";
   }
   if (depth > place_max_cm || std::fabs(corner[0]) > place_max_cm ||
       std::fabs(corner[1]) > place_max_cm) {
-    return "layer " + quoted(whole) + ": " + place_range;
+    return what + (" " + quoted(whole)) + ": " + place_range;
+  }
+  l.depth_cm = depth;
+  l.x_cm = corner[0];
+  l.y_cm = corner[1];
+  return "";
+}
+
+} // namespace
+
+// WxL[xT]@DEPTH[,DX,DY]: a layer between the paddles, its upper face DEPTH
+// below the upper paddle's lower face, its corner at DX,DY.
+std::string read_layer(const char *text, reading &r) {
+  const std::string whole = text;
+  layer l{};
+  std::string problem = read_placed_box(
+      whole, whole, "layer",
+      "is not a layer WxL[xT]@DEPTH[,DX,DY] in cm, as 10x31x1@5 or "
+      "5x5@3,2.5,0",
+      l);
+  if (!problem.empty()) {
+    return problem;
   }
   if (r.between.size() == static_cast<std::size_t>(layers_max - 2)) {
     return "layer " + quoted(whole) + " is one too many: at most " +
            std::to_string(layers_max - 2) + " layers lie between the paddles";
   }
-  l.depth_cm = depth;
-  l.x_cm = corner[0];
-  l.y_cm = corner[1];
   r.between.push_back(l);
+  return "";
+}
+
+// MATERIAL:WxLxT@DEPTH[,DX,DY], placed as a layer is, or MATERIAL:T@DEPTH,
+// a slab across the whole telescope.
+std::string read_absorber(const char *text, reading &r) {
+  const std::string whole = text;
+  const std::size_t colon = whole.find(':');
+  absorber a{};
+  if (colon == whole.npos || !material_named(whole.substr(0, colon), a.what)) {
+    return "absorber " + quoted(whole) +
+           " is not MATERIAL:WxLxT@DEPTH[,DX,DY] or MATERIAL:T@DEPTH, the "
+           "material one of " +
+           material_names;
+  }
+  const std::string rest = whole.substr(colon + 1);
+  const std::size_t at = rest.find('@');
+  double thickness = 0.0, depth = 0.0;
+  if (at != rest.npos && rest.find('x') > at &&
+      read_number(rest.substr(0, at).c_str(), thickness) &&
+      read_number(rest.substr(at + 1).c_str(), depth)) {
+    // Across the telescope: as wide as any layer may lie from the top.
+    if (!(thickness >= size_min_cm && thickness <= place_max_cm &&
+          depth >= 0.0 && depth <= place_max_cm)) {
+      return "absorber " + quoted(whole) +
+             " has no THICKNESS from 1e-6 to 1e6 cm and DEPTH of 0 or more up "
+             "to 1e6 cm";
+    }
+    a.box = {2 * absorber_across_cm, 2 * absorber_across_cm, thickness,
+             -absorber_across_cm,    -absorber_across_cm,    depth};
+  } else {
+    std::string problem = read_placed_box(
+        whole, rest, "absorber",
+        "is not MATERIAL:WxLxT@DEPTH[,DX,DY] or MATERIAL:T@DEPTH in cm, as "
+        "lead:20x20x5@3 or lead:5@3",
+        a.box);
+    if (problem.empty() && a.box.thickness_cm == 0.0) {
+      problem = "absorber " + quoted(whole) + " has no thickness (WxLxT)";
+    }
+    if (!problem.empty()) {
+      return problem;
+    }
+  }
+  if (r.absorbers.size() == static_cast<std::size_t>(absorbers_max)) {
+    return "absorber " + quoted(whole) + " is one too many: at most " +
+           std::to_string(absorbers_max) + " absorbers";
+  }
+  r.absorbers.push_back(a);
   return "";
 }
 
@@ -238,6 +305,20 @@ std::string telescope_text(const telescope &scope) {
       text += "@" + (i == bottom_of(scope) ? "d" : shortest(l.depth_cm)) + ":" +
               shortest(l.x_cm) + ":" + shortest(l.y_cm);
     } // GCOVR_EXCL_BR_STOP
+  }
+  // The absorbers after the layers, each with its material: across the
+  // telescope as MATERIAL:T@DEPTH, else placed as a layer is.
+  for (int k = 0; k < scope.absorber_count; ++k) {
+    const absorber &a = scope.absorbers[k];
+    const layer &b = a.box;
+    text += std::string("|") + name_of(a.what) + ":";
+    if (b.width_cm == 2 * absorber_across_cm) {
+      text += shortest(b.thickness_cm) + "@" + shortest(b.depth_cm);
+    } else {
+      text += shortest(b.width_cm) + "x" + shortest(b.length_cm) + "x" +
+              shortest(b.thickness_cm) + "@" + shortest(b.depth_cm) + ":" +
+              shortest(b.x_cm) + ":" + shortest(b.y_cm);
+    }
   }
   return text;
 }

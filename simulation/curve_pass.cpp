@@ -301,11 +301,12 @@ void simulate_block(const pass_setup &pass, std::uint64_t block,
   const distance_index index = index_of(pass.distances_cm, pass.count);
   // Under the spectrum each muon must get to a layer with energy left.
   const bool energies = pass.sky->sky.law == sky_law::spectrum;
-  const block_plan plan{pass,         index,
-                        scope,        scope.layers[bottom_index],
-                        bottom_index, patterns(scope),
-                        tally,        tally + patterns(scope),
-                        energies,     order_of(scope, pass.distances_cm[0])};
+  const block_plan plan{
+      pass,         index,
+      scope,        scope.layers[bottom_index],
+      bottom_index, patterns(scope),
+      tally,        tally + patterns(scope),
+      energies,     order_of(scope, pass.sky->sky, pass.distances_cm[0])};
   // A pair whose lower paddle is thin, drawn through its upper one (which
   // every track then crosses: thin, or thick with no least path), at more
   // distances than are tested one by one. A pair has no pass but through

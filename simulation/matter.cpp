@@ -1,5 +1,6 @@
 #include "simulation/matter.h"
 #include "simulation/muon_spectrum.h"
+#include "simulation/soft_component.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,11 +17,10 @@ double extended(double x, double x_end, double y_end, double x_next,
 
 // The kinetic energy whose range is `grams_cm2`, the tables carried beyond
 // their ends as range_g_cm2 carries them.
-double kinetic_of_range(material m, double grams_cm2) {
+double kinetic_of_range(const range_table &t, double grams_cm2) {
   if (!(grams_cm2 > 0.0)) {
     return 0.0;
   }
-  const range_table t = table_of(m);
   const int last = t.size - 1;
   double mev = 0.0;
   if (grams_cm2 < t.range_g_cm2[0]) {
@@ -33,6 +33,10 @@ double kinetic_of_range(material m, double grams_cm2) {
     mev = log_log_interpolate(t.range_g_cm2, t.kinetic_mev, t.size, grams_cm2);
   }
   return 1e-3 * mev;
+}
+
+double kinetic_of_range(material m, double grams_cm2) {
+  return kinetic_of_range(table_of(m), grams_cm2);
 }
 
 // The grams per cm^2 of a box that a track crosses, its chord in depth over
@@ -102,7 +106,8 @@ double overburden_kinetic(const sky_model &sky, double cos_zenith,
   return kinetic;
 }
 
-slab_order order_of(const telescope &scope, double distance_cm) {
+slab_order order_of(const telescope &scope, const sky_model &sky,
+                    double distance_cm) {
   slab_order order{};
   const auto depth_of = [&](int k) {
     return k < layers_max ? scope.layers[k].depth_cm
@@ -123,6 +128,21 @@ slab_order order_of(const telescope &scope, double distance_cm) {
          depth_of(order.index[order.below]) < distance_cm) {
     ++order.below;
   }
+  const range_table plastic = table_of(scintillator);
+  std::copy(plastic.range_g_cm2, plastic.range_g_cm2 + range_rows,
+            order.least_range);
+  const auto take = [&](material m) {
+    const range_table t = table_of(m);
+    for (int j = 0; j < range_rows; ++j) {
+      order.least_range[j] = lesser(order.least_range[j], t.range_g_cm2[j]);
+    }
+  };
+  for (int k = 0; k < scope.absorber_count; ++k) {
+    take(scope.absorbers[k].what);
+  }
+  for (int k = 0; k < sky.overburden_count; ++k) {
+    take(sky.overburden[k].what);
+  }
   return order;
 }
 
@@ -135,6 +155,43 @@ std::uint32_t reached_layers(const telescope &scope, const sky_model &sky,
     return all;
   }
   double kinetic = track.energy_gev - muon_mass_gev;
+  // The grams on its way, slab by slab, in the order the track meets them
+  // (see matter.h): up the axis those below the bottom first.
+  double grams[layers_max + absorbers_max];
+  int crossed[layers_max + absorbers_max];
+  int n = 0, bottom_after = 0;
+  double all_grams = 0.0;
+  const auto add = [&](int k) {
+    const slab s = slab_of(scope, order.index[k]);
+    crossed[n] = k;
+    grams[n] = grams_through(track, slopes, s.box, s.what);
+    all_grams += grams[n++];
+  };
+  if (!track.upward) {
+    for (int k = 0; k < order.below; ++k) {
+      add(k);
+    }
+    bottom_after = n;
+  } else {
+    for (int k = order.count - 1; k >= order.below; --k) {
+      add(k);
+    }
+    bottom_after = n;
+    for (int k = order.below - 1; k >= 0; --k) {
+      add(k);
+    }
+  }
+  for (int k = 0; k < sky.overburden_count; ++k) {
+    all_grams += sky.overburden[k].grams_cm2 / track.sky_cosine;
+  }
+  // Most muons have energy to spare for all of it: with a tenth more than
+  // the most stopping of the materials would take for all the grams, where
+  // their tables cross, it gets everywhere.
+  const range_table least{table_of(scintillator).kinetic_mev, order.least_range,
+                          range_rows};
+  if (kinetic > 1.1 * kinetic_of_range(least, all_grams)) {
+    return all;
+  }
   for (int k = 0; k < sky.overburden_count; ++k) {
     const overburden_slab &s = sky.overburden[k];
     kinetic = kinetic_after(s.what, kinetic, s.grams_cm2 / track.sky_cosine);
@@ -142,39 +199,21 @@ std::uint32_t reached_layers(const telescope &scope, const sky_model &sky,
       return 0;
     }
   }
-  // The slabs in the order the track meets them: down the axis those above
-  // the bottom, then the bottom; up the axis those below the bottom, the
-  // deepest first, then the bottom and those above it.
   std::uint32_t reached = 0;
-  const auto cross = [&](int k) {
-    const slab s = slab_of(scope, order.index[k]);
+  for (int j = 0; j < n; ++j) {
+    if (j == bottom_after) {
+      reached |= 1U << bottom;
+    }
+    const slab s = slab_of(scope, order.index[crossed[j]]);
     if (s.layer_index >= 0) {
       reached |= 1U << s.layer_index;
     }
-    kinetic = kinetic_after(s.what, kinetic,
-                            grams_through(track, slopes, s.box, s.what));
-    return kinetic > 0.0;
-  };
-  if (!track.upward) {
-    for (int k = 0; k < order.below; ++k) {
-      if (!cross(k)) {
-        return reached;
-      }
-    }
-    return reached | 1U << bottom;
-  }
-  for (int k = order.count - 1; k >= order.below; --k) {
-    if (!cross(k)) {
+    kinetic = kinetic_after(s.what, kinetic, grams[j]);
+    if (!(kinetic > 0.0)) {
       return reached;
     }
   }
-  reached |= 1U << bottom;
-  for (int k = order.below - 1; k >= 0; --k) {
-    if (!cross(k)) {
-      return reached;
-    }
-  }
-  return reached;
+  return bottom_after == n ? reached | 1U << bottom : reached;
 }
 
 double axis_threshold_gev(const telescope &scope, const sky_model &sky,
@@ -190,7 +229,7 @@ double axis_threshold_gev(const telescope &scope, const sky_model &sky,
   };
   // Above the layer: every layer and absorber shallower than it (for the
   // bottom, every one above the bottom at `distance_cm`), deepest first.
-  const slab_order order = order_of(scope, distance_cm);
+  const slab_order order = order_of(scope, sky, distance_cm);
   const double depth =
       layer_index == bottom ? distance_cm : scope.layers[layer_index].depth_cm;
   for (int k = order.below - 1; k >= 0; --k) {
@@ -201,4 +240,42 @@ double axis_threshold_gev(const telescope &scope, const sky_model &sky,
   }
   return muon_mass_gev +
          overburden_kinetic(sky, cos_tilt > 0.0 ? cos_tilt : 1.0, kinetic);
+}
+
+double soft_flux_reaching(const telescope &scope, const sky_model &sky,
+                          int layer_index, double tilt_deg,
+                          double distance_cm) {
+  const double cos_tilt = std::cos(tilt_deg * 3.14159265358979323846 / 180);
+  const double slant = cos_tilt > 0.0 ? 1.0 / cos_tilt : 1.0;
+  const int bottom = bottom_of(scope);
+  const double depth =
+      layer_index == bottom ? distance_cm : scope.layers[layer_index].depth_cm;
+  // Grams and radiation lengths down to the layer: the overburden, then
+  // every slab above it.
+  double grams = 0.0, lengths = 0.0;
+  for (int k = 0; k < sky.overburden_count; ++k) {
+    const overburden_slab &s = sky.overburden[k];
+    grams += s.grams_cm2 * slant;
+    lengths += s.grams_cm2 * slant / radiation_length_g_cm2(s.what);
+  }
+  const slab_order order = order_of(scope, sky, distance_cm);
+  for (int k = 0; k < order.below; ++k) {
+    const slab s = slab_of(scope, order.index[k]);
+    if (s.box.depth_cm < depth && s.layer_index != layer_index) {
+      const double g = s.box.thickness_cm * density_g_cm3(s.what);
+      grams += g;
+      lengths += g / radiation_length_g_cm2(s.what);
+    }
+  }
+  // Electrons lose about 2 MeV per g/cm^2 by ionisation.
+  const double least_gev = std::fmax(0.01, 0.002 * grams);
+  const double top_lengths = scope.layers[0].thickness_cm *
+                             density_g_cm3(scintillator) /
+                             radiation_length_g_cm2(scintillator);
+  const double converting = -std::expm1(-7.0 / 9.0 * top_lengths);
+  const double vertical = soft_electron_intensity_above(least_gev) +
+                          soft_photon_intensity_above(least_gev) * converting;
+  // cos^2: the flux through a horizontal surface is 2 pi I / (2 + 2).
+  return 2.0 * 3.14159265358979323846 * vertical / 4.0 *
+         per_cm2_min_of_per_m2_s * soft_transmission(lengths, 1.0);
 }

@@ -35,10 +35,15 @@ struct slab_order {
   int index[layers_max + absorbers_max]; // a layer's, or layers_max + k
   int below;                             // those from here on lie below
                                          // the bottom
+  // At each of the range tables' energies, the least range of the
+  // materials the telescope and the sky hold: a muon with more energy than
+  // this table gives for all the grams on its way gets everywhere.
+  double least_range[range_rows];
 };
 
 // `distance_cm`, any of a run's, tells the absorbers below the bottom.
-slab_order order_of(const telescope &scope, double distance_cm);
+slab_order order_of(const telescope &scope, const sky_model &sky,
+                    double distance_cm);
 
 // The layers that `track` reaches with energy left, bit i for layer i + 1
 // (the bottom's bit included, at whatever distance it lies): it loses its
@@ -56,4 +61,14 @@ std::uint32_t reached_layers(const telescope &scope, const sky_model &sky,
 // through the overburden at that zenith angle, and through every layer and
 // absorber above it whole, as if each covered the axis.
 double axis_threshold_gev(const telescope &scope, const sky_model &sky,
+                          int layer, double tilt_deg, double distance_cm);
+
+// The flux through a horizontal surface, cm^-2 min^-1, of the soft
+// component at sea level (soft_component.h) that reaches layer i coming
+// down the axis as axis_threshold_gev takes it: electrons and positrons
+// with the energy to cross that matter by ionisation (2 MeV per g/cm^2,
+// 10 MeV at least), and photons that convert in the top layer, each
+// attenuated by the radiation lengths of the matter crossed; under a cos^2
+// zenith law.
+double soft_flux_reaching(const telescope &scope, const sky_model &sky,
                           int layer, double tilt_deg, double distance_cm);

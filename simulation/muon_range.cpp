@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr int rows = 65;
+constexpr int rows = range_rows;
 
 constexpr double kinetic_mev[rows] = {
     1.0e1, 1.2e1, 1.4e1, 1.7e1, 2.0e1, 2.5e1, 3.0e1, 3.5e1, 4.0e1, 4.5e1, 5.0e1,

@@ -16,6 +16,9 @@ enum class material {
 
 constexpr int material_count = 7;
 
+// Rows of every material's table, at the same kinetic energies.
+constexpr int range_rows = 65;
+
 // A table of kinetic energies (MeV) and CSDA ranges (g/cm^2), both rising.
 struct range_table {
   const double *kinetic_mev;

@@ -239,6 +239,50 @@ double around_the_azimuth(double alpha, double theta) {
 
 } // namespace
 
+namespace {
+
+// The integral over the sky above the horizon of weight(cos theta)
+// |u . normal| d(Omega), for a plane tilted by alpha: over the azimuth
+// 2 pi a up to pi/2 - alpha, around_the_azimuth beyond.
+template <class Weight> double plane_integral(double alpha, Weight weight) {
+  const double steep = tanh_sinh(
+      [&](double theta) {
+        return std::sin(theta) * weight(std::cos(theta)) * 2 * pi *
+               std::cos(alpha) * std::cos(theta);
+      },
+      0.0, pi / 2 - alpha, 1e-12);
+  const double shallow =
+      alpha == 0.0 ? 0.0
+                   : tanh_sinh(
+                         [&](double theta) {
+                           return std::sin(theta) * weight(std::cos(theta)) *
+                                  around_the_azimuth(alpha, theta);
+                         },
+                         pi / 2 - alpha, pi / 2, 1e-12);
+  return steep + shallow;
+}
+
+// A box's faces, each's area times what `per_plane` gives for its tilt.
+template <class PerPlane>
+double over_the_faces(const layer &l, const tilt &lean, PerPlane per_plane) {
+  // The angle of each face's normal to the vertical, from the vertical's
+  // components in the telescope's frame (e3 of frame_of).
+  const sky_frame f = frame_of(lean);
+  const auto share = [&](double vertical_component) {
+    const double c = std::fmin(1.0, std::fabs(vertical_component));
+    return per_plane(std::fmin(90.0, std::acos(c) / degree));
+  };
+  const double top = l.width_cm * l.length_cm;
+  const double flux_top = top * per_plane(lean.angle_deg);
+  if (l.thickness_cm == 0.0) {
+    return flux_top;
+  }
+  return flux_top + l.length_cm * l.thickness_cm * share(f.e3[0]) +
+         l.width_cm * l.thickness_cm * share(f.e3[1]);
+}
+
+} // namespace
+
 double tilted_flux_share(double tilt_deg, const sky_model &sky) {
   if (tilt_deg == 0.0) {
     return 1.0;
@@ -258,37 +302,15 @@ double tilted_flux_share(double tilt_deg, const sky_model &sky) {
            (n + 2) / (2 * pi) * tanh_sinh(shallow, pi / 2 - alpha, pi / 2);
   }
   // The spectrum's zenith law, D(theta)^-(n-1), by quadrature.
-  const auto law = [&](double theta) {
-    return std::sin(theta) * zenith_factor(std::cos(theta), sky.exponent);
-  };
-  const double steep = tanh_sinh(
-      [&](double theta) {
-        return law(theta) * 2 * pi * std::cos(alpha) * std::cos(theta);
-      },
-      0.0, pi / 2 - alpha);
-  const double shallow = tanh_sinh(
-      [&](double theta) {
-        return law(theta) * around_the_azimuth(alpha, theta);
-      },
-      pi / 2 - alpha, pi / 2);
-  return (steep + shallow) / zenith_flux_share(sky.exponent);
+  return plane_integral(
+             alpha, [&](double c) { return zenith_factor(c, sky.exponent); }) /
+         zenith_flux_share(sky.exponent);
 }
 
 double box_flux_area(const layer &l, const tilt &lean, const sky_model &sky) {
-  // The angle of each face's normal to the vertical, from the vertical's
-  // components in the telescope's frame (e3 of frame_of).
-  const sky_frame f = frame_of(lean);
-  const auto share = [&](double vertical_component) {
-    const double c = std::fmin(1.0, std::fabs(vertical_component));
-    return tilted_flux_share(std::fmin(90.0, std::acos(c) / degree), sky);
-  };
-  const double top = l.width_cm * l.length_cm;
-  const double flux_top = top * tilted_flux_share(lean.angle_deg, sky);
-  if (l.thickness_cm == 0.0) {
-    return flux_top;
-  }
-  return flux_top + l.length_cm * l.thickness_cm * share(f.e3[0]) +
-         l.width_cm * l.thickness_cm * share(f.e3[1]);
+  return over_the_faces(l, lean, [&](double tilt_deg) {
+    return tilted_flux_share(tilt_deg, sky);
+  });
 }
 
 namespace {
@@ -379,6 +401,13 @@ double box_firing_area(const layer &l, const tilt &lean, const sky_model &sky,
     return zenith_factor(c, sky.exponent) * site_intensity_above(sky, through) /
            drawn;
   };
+  // Every chord counts: each face's projection, integrated over the
+  // azimuth in closed form.
+  if (min_path_cm == 0.0) {
+    return normalised * over_the_faces(l, lean, [&](double tilt_deg) {
+             return plane_integral(tilt_deg * degree, weight);
+           });
+  }
   const sky_frame f = frame_of(lean);
   const double size[3] = {l.width_cm, l.length_cm, l.thickness_cm};
   const component parts[3] = {component_of(f, 0), component_of(f, 1),

@@ -23,6 +23,10 @@ struct overburden_slab {
 
 constexpr int overburden_max = 4;
 
+// The spectrum's index may run over these: its zenith law D^-(n-1) then
+// spans about cos^1 to cos^4, every sky a lab meets.
+constexpr double spectrum_index_min = 2.0, spectrum_index_max = 5.0;
+
 struct sky_model {
   sky_law law = sky_law::cos_power;
   // N of the cos^N law; for the spectrum its power-law index n, which sets

@@ -32,12 +32,14 @@ const char header[] =
     "singles_per_minute_2,singles_per_minute_3,singles_per_minute_4,"
     "singles_per_minute_5,singles_per_minute_6,singles_per_minute_7,"
     "singles_per_minute_8,flux_per_cm2_min,tilt_azimuth_deg,telescope,"
-    "detection,noise_hz,min_path_cm,window_ns,method,rate_error_per_minute\n";
+    "detection,noise_hz,min_path_cm,window_ns,method,rate_error_per_minute,"
+    "sky,threshold_gev,soft_per_minute\n";
 // What every row of the programs' pair at J = 1 ends with: the flux, the
 // azimuth, the telescope, its counters, and the method.
-const char pair_tail[] = "1,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,0\n";
+const char pair_tail[] = "1,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,0,cos,,";
 // An isotropic row's, with no flux.
-const char isotropic_tail[] = ",,,,,,,,,,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,\n";
+const char isotropic_tail[] =
+    ",,,,,,,,,,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,,cos,,\n";
 
 // Guards against a curve that counts or rounds differently from the programs
 // a user would run one distance at a time: each row's count must be the
@@ -148,22 +150,25 @@ const command_case cases[] = {
     // At distance 0 every cos^2 track counts: the rate is the whole flux
     // through the 310 cm^2 paddle.
     {"rate_at_distance_0", {curve, "--law", "cos_squared", "--muons", "1000", "0"}, "",
-     std::string(header) + "cos_squared,0,1000,1000,1.000000,0,310,0,0.99886,1.00000,all,310,,,310,310,,,,,,," + pair_tail, 0},
+     std::string(header) + "cos_squared,0,1000,1000,1.000000,0,310,0,0.99886,1.00000,all,310,,,310,310,,,,,,," + pair_tail +
+         "87.6504\n", 0},
     // Tilted by 60 degrees, the paddle takes (1 + cos^2)/2 of the flux.
     {"rate_of_a_tilted_paddle", {curve, "--tilt", "60", "--muons", "1000", "0"}, "",
-     std::string(header) + "cos_squared,0,1000,1000,1.000000,0,193.75,60,0.99886,1.00000,all,193.75,,,193.75,193.75,,,,,,," + pair_tail, 0},
+     std::string(header) + "cos_squared,0,1000,1000,1.000000,0,193.75,60,0.99886,1.00000,all,193.75,,,193.75,193.75,,,,,,," +
+         pair_tail + "54.7815\n", 0},
     {"law_of_another_exponent",
      {curve, "--exponent", "1.85", "--paddles", "2x5", "--muons", "1000", "0"}, "",
      std::string(header) + "cos^1.85,0,1000,1000,1.000000,0,10,0,0.99886,1.00000,all,10,,,10,10,,,,,,,"
-                           "1,0,2x5|2x5@d:0:0,1;1,0;0,0,,mc,0\n", 0},
+                           "1,0,2x5|2x5@d:0:0,1;1,0;0,0,,mc,0,cos,,2.82743\n", 0},
     // Standing upright under a cos^1 sky, the paddle takes 2/pi of the flux;
     // the law's name carries any exponent but 2.
     {"rate_of_an_upright_paddle_under_cos1",
      {curve, "--tilt", "90", "--exponent", "1", "--muons", "1000", "0"}, "",
      std::string(header) + "cos^1,0,1000,1000,1.000000,0,197.352,90,0.99886,1.00000,all,197.352,,,197.352,"
-                           "197.352,,,,,,," + pair_tail, 0},
+                           "197.352,,,,,,," + pair_tail + "55.8\n", 0},
     {"law_of_a_steeper_sky", {curve, "--exponent", "3", "--muons", "10", "0"}, "",
-     std::string(header) + "cos^3,0,10,10,1.000000,0,310,0,0.892,1.000,all,310,,,310,310,,,,,,," + pair_tail, 0},
+     std::string(header) + "cos^3,0,10,10,1.000000,0,310,0,0.892,1.000,all,310,,,310,310,,,,,,," + pair_tail +
+         "87.6504\n", 0},
     // Three aligned layers at one depth: every track crosses all three, and
     // each requirement shows what its layers' probabilities give: two of
     // three 0.9 0.8 + 0.9 0.7 + 0.8 0.7 - 2 0.9 0.8 0.7 = 0.902, all 0.504,
@@ -174,11 +179,11 @@ const command_case cases[] = {
       "cos_squared", "0"}, "",
      std::string(header) +
          "cos_squared,0,1000,1000,1.000000,0,310,0,0.99886,1.00000,2,279.62,,,279,248,217,,,,,,"
-         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,0.9;0.8;0.7,0;0;0,0,,mc,0\n"
+         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,0.9;0.8;0.7,0;0;0,0,,mc,0,cos,,87.6504\n"
          "cos_squared,0,1000,1000,1.000000,0,310,0,0.99886,1.00000,all,156.24,,,279,248,217,,,,,,"
-         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,0.9;0.8;0.7,0;0;0,0,,mc,0\n"
+         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,0.9;0.8;0.7,0;0;0,0,,mc,0,cos,,87.6504\n"
          "cos_squared,0,1000,1000,1.000000,0,310,0,0.99886,1.00000,1+3,195.3,,,279,248,217,,,,,,"
-         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,0.9;0.8;0.7,0;0;0,0,,mc,0\n", 0},
+         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,0.9;0.8;0.7,0;0;0,0,,mc,0,cos,,87.6504\n", 0},
     // Lying on each other, 5x5 paddles count 25 a minute; with 100 and
     // 200 Hz of their own beside it, 50 ns give 2 tau R1 R2 = 0.002 Hz by
     // chance, and 5% needs (R + A) / (0.05 R)^2 = 964.6 s.
@@ -187,7 +192,7 @@ const command_case cases[] = {
       "--window", "50", "--precision", "0.05", "--muons", "1000", "0"}, "",
      std::string(header) +
          "cos_squared,0,1000,1000,1.000000,0,25,0,0.99886,1.00000,all,25,0.119999,964.608,6025,12025,,,,,,,"
-         "1,0,5x5|5x5@d:0:0,1;1,100;200,0,50,mc,0\n", 0},
+         "1,0,5x5|5x5@d:0:0,1;1,100;200,0,50,mc,0,cos,,7.06858\n", 0},
     // Layers 2 and 3, 20 cm x 20 cm, lie beside the 10 cm x 10 cm top, all
     // at one depth: no muon through the top counts for 2+3, every one
     // through layer 2 does, at the 400 a minute of its area.
@@ -195,12 +200,12 @@ const command_case cases[] = {
      {curve, "--top", "10x10", "--bottom", "20x20", "--layer", "20x20@0,20,0", "--offset", "20,0",
       "--require", "2+3", "--law", "cos_squared", "--muons", "1000", "0"}, "",
      std::string(header) + "cos_squared,0,1000,0,0.000000,0,400,0,0.00000,0.00114,2+3,400,,,100,400,400,,,,,,"
-                           "1,0,10x10|20x20@0:20:0|20x20@d:20:0,1;1;1,0;0;0,0,,mc,0\n", 0},
+                           "1,0,10x10|20x20@0:20:0|20x20@d:20:0,1;1;1,0;0;0,0,,mc,0,cos,,113.097\n", 0},
     {"efficiency_of_layers_beside_the_top_by_the_integral",
      {curve, "--top", "10x10", "--bottom", "20x20", "--layer", "20x20@0,20,0", "--offset", "20,0",
       "--require", "2+3", "--law", "cos_squared", "--method", "integral", "0"}, "",
      std::string(header) + "cos_squared,0,,,0,,400,0,,,2+3,400,,,100,400,400,,,,,,"
-                           "1,0,10x10|20x20@0:20:0|20x20@d:20:0,1;1;1,0;0;0,0,,integral,\n", 0},
+                           "1,0,10x10|20x20@0:20:0|20x20@d:20:0,1;1;1,0;0;0,0,,integral,,cos,,113.0973355\n", 0},
     // A least path longer than the boxes' diagonal: no muon fires either
     // layer, so the singles and the chance coincidences are the noise's
     // alone, 2 tau R1 R2 = 12 a minute.
@@ -208,45 +213,45 @@ const command_case cases[] = {
      {curve, "--paddles", "10x10x3", "--min-path", "20", "--noise", "1000,1000",
       "--window", "100", "--muons", "1000", "5"}, "",
      std::string(header) + "cos_squared,5,1000,0,0.000000,0,0,0,0.00000,0.00114,all,0,11.9982,,60000,60000,,,,,,,"
-                           "1,0,10x10x3|10x10x3@d:0:0,1;1,1000;1000,20,100,mc,0\n", 0},
+                           "1,0,10x10x3|10x10x3@d:0:0,1;1,1000;1000,20,100,mc,0,cos,,0\n", 0},
     // Paddles that no track crosses both of: no counting time for no rate.
     {"no_counting_time_without_a_rate",
      {curve, "--law", "cos_squared", "--paddles", "5x5", "--offset", "100,0", "--precision", "0.05",
       "--muons", "1000", "0"}, "",
      std::string(header) + "cos_squared,0,1000,0,0.000000,0,0,0,0.00000,0.00114,all,0,,,25,25,,,,,,,"
-                           "1,0,5x5|5x5@d:100:0,1;1,0;0,0,,mc,0\n", 0},
+                           "1,0,5x5|5x5@d:100:0,1;1,0;0,0,,mc,0,cos,,0\n", 0},
     // 70 m^-2 s^-1 sr^-1 under cos^3 is J = 2 pi 70 / 5 per m^2 and second.
     {"intensity_gives_the_flux_of_its_sky",
      {curve, "--intensity", "70", "--exponent", "3", "--muons", "1000", "0"}, "",
      std::string(header) +
          "cos^3,0,1000,1000,1.000000,0,163.614,0,0.99886,1.00000,all,163.614,,,163.614,163.614,,,,,,,"
-         "0.5277875658030853,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,0\n", 0},
+         "0.5277875658030853,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,0,cos,,87.6504\n", 0},
     // 70 m^-2 s^-1 sr^-1 under cos^2 is J = 2 pi 70 / 4 per m^2 and second.
     {"intensity_gives_the_flux",
      {curve, "--intensity", "70", "--muons", "1000", "0"}, "",
      std::string(header) +
          "cos_squared,0,1000,1000,1.000000,0,204.518,0,0.99886,1.00000,all,204.518,,,204.518,204.518,,,,,,,"
-         "0.6597344572538566,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,0\n", 0},
+         "0.6597344572538566,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,0,cos,,87.6504\n", 0},
     // The integral gives the closed form of the acceptance, 148.863158838
     // a minute at 10 cm, and no counts.
     {"integral_gives_the_exact_rate",
      {curve, "--method", "integral", "--law", "cos_squared", "10"}, "",
      std::string(header) +
          "cos_squared,10,,,0.4802037382,,148.8631588,0,,,all,148.8631588,,,310,310,,,,,,,"
-         "1,0,10x31|10x31@d:0:0,1;1,0;0,0,,integral,\n", 0},
+         "1,0,10x31|10x31@d:0:0,1;1,0;0,0,,integral,,cos,,42.09006656\n", 0},
     // The exact share of isotropic tracks through the upper paddle that land
     // on the lower one (two million muons count 0.1998 +- 0.0003), and no
     // rate.
     {"integral_of_the_isotropic_law",
      {curve, "--method", "integral", "--law", "isotropic", "10"}, "",
      std::string(header) +
-         "isotropic,10,,,0.1995156604,,,0,,,all,,,,,,,,,,,,,0,10x31|10x31@d:0:0,1;1,0;0,0,,integral,\n", 0},
+         "isotropic,10,,,0.1995156604,,,0,,,all,,,,,,,,,,,,,0,10x31|10x31@d:0:0,1;1,0;0,0,,integral,,cos,,\n", 0},
     // No flux: no rate, and the same efficiency.
     {"integral_without_flux",
      {curve, "--method", "integral", "--flux", "0", "--law", "cos_squared", "10"}, "",
      std::string(header) +
          "cos_squared,10,,,0.4802037382,,0,0,,,all,0,,,0,0,,,,,,,"
-         "0,0,10x31|10x31@d:0:0,1;1,0;0,0,,integral,\n", 0},
+         "0,0,10x31|10x31@d:0:0,1;1,0;0,0,,integral,,cos,,\n", 0},
     // Three aligned layers with 100 Hz of their own each: all three fire by
     // chance 3 tau^2 R^3 = 7.5e-9 times a second in 50 ns.
     {"accidentals_of_three_layers",
@@ -254,14 +259,14 @@ const command_case cases[] = {
       "100,100,100", "--window", "50", "--muons", "1000", "0"}, "",
      std::string(header) +
          "cos_squared,0,1000,1000,1.000000,0,310,0,0.99886,1.00000,all,310,4.49995e-07,,6310,6310,6310,,,,,,"
-         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,1;1;1,100;100;100,0,50,mc,0\n", 0},
+         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,1;1;1,100;100;100,0,50,mc,0,cos,,87.6504\n", 0},
     // An upper paddle that sees nothing: no rate, and no counting time.
     {"counting_time_of_nothing",
      {curve, "--law", "cos_squared", "--paddles", "10x31", "--layer", "10x31@0", "--detection",
       "0,1,1", "--precision", "0.05", "--muons", "1000", "0"}, "",
      std::string(header) +
          "cos_squared,0,1000,1000,1.000000,0,310,0,0.99886,1.00000,all,0,,,0,310,310,,,,,,"
-         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,0;1;1,0;0;0,0,,mc,0\n", 0},
+         "1,0,10x31|10x31@0:0:0|10x31@d:0:0,0;1;1,0;0;0,0,,mc,0,cos,,87.6504\n", 0},
     // velmora-fit reads the counts as data and reports, or writes CSV.
     {"fit_help", {fit, "--help"}, "", "usage: velmora-fit [OPTION]... [FILE]\n", 0},
     {"fit_version", {fit, "--version"}, "", "velmora-fit " VELMORA_VERSION "\n", 0},
@@ -447,7 +452,7 @@ const command_case cases[] = {
     {"rate_scales_with_the_flux",
      {curve, "--law=cos_squared", "--muons=1000", "--flux=0.25", "0"}, "",
      std::string(header) + "cos_squared,0,1000,1000,1.000000,0,77.5,0,0.99886,1.00000,all,77.5,,,77.5,77.5,,,,,,,"
-                           "0.25,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,0\n", 0},
+                           "0.25,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,0,cos,,87.6504\n", 0},
     // A range must give the distances a user types: 0.3, not
     // 0.30000000000000004.
     {"range_in_tenths", {curve, "--law", "isotropic", "--muons", "1", "--",
@@ -462,7 +467,7 @@ const command_case cases[] = {
     {"curve_in_a_comma_decimal_locale",
      {curve, "--law", "cos_squared", "--muons", "1000", "--flux", "0.5", "5.5"}, "",
      std::string(header) + "cos_squared,5.5,1000,684,0.684000,0.0147,106.02,0,0.6687,0.6989,all,"
-                           "106.02,,,155,155,,,,,,,0.5,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,2.279\n", 0,
+                           "106.02,,,155,155,,,,,,,0.5,0,10x31|10x31@d:0:0,1;1,0;0,0,,mc,2.279,cos,,59.9529\n", 0,
      in_comma_locale},
     // The programs take their input at the prompts: their command line has
     // --help and --version, which never start the dialogue, and nothing else.
