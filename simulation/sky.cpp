@@ -60,6 +60,38 @@ template <class F> double five_points(F f, double a, double b) {
 
 } // namespace
 
+namespace {
+
+// The inverse, at `points` even steps of y from y[0] to y.back(), of a
+// rising table of y against x at even steps of x from x0 by dx, each step
+// linear.
+std::vector<double> inverted(const std::vector<double> &y, double x0, double dx,
+                             int points) {
+  std::vector<double> x(static_cast<std::size_t>(points));
+  const double first = y.front(), span = y.back() - y.front();
+  std::size_t k = 0;
+  for (int j = 0; j < points; ++j) {
+    const double target = first + span * j / (points - 1);
+    while (k + 2 < y.size() && y[k + 1] < target) {
+      ++k;
+    }
+    const double f = (target - y[k]) / (y[k + 1] - y[k]);
+    x[static_cast<std::size_t>(j)] =
+        x0 + dx * (static_cast<double>(k) + std::clamp(f, 0.0, 1.0));
+  }
+  return x;
+}
+
+// Linear interpolation in a table at even steps over [0, 1] of `at`.
+double between(const std::vector<double> &table, double at) {
+  const double place = at * static_cast<double>(table.size() - 1);
+  const auto k = std::min(static_cast<std::size_t>(place), table.size() - 2);
+  const double f = place - static_cast<double>(k);
+  return table[k] + f * (table[k + 1] - table[k]);
+}
+
+} // namespace
+
 sky_sampler sampler_of(const sky_model &sky) {
   sky_sampler s;
   s.sky = sky;
@@ -67,36 +99,34 @@ sky_sampler sampler_of(const sky_model &sky) {
   if (sky.law == sky_law::cos_power) {
     return s;
   }
-  // The zenith law's cumulative share, each step's by quadrature.
-  const double step = 1.0 / (zenith_points - 1);
+  // The zenith law's cumulative share at even steps of the cosine, each
+  // step's by quadrature (a table finer than the inverse's, so that linear
+  // steps of it err by far less than the inverse's own).
+  const int fine = 4 * zenith_points;
+  const double step = 1.0 / (fine - 1);
   const auto law = [&](double c) { return zenith_factor(c, sky.exponent); };
-  s.zenith_share.assign(zenith_points, 0.0);
-  s.zenith_density.assign(zenith_points, 0.0);
-  for (int k = 0; k < zenith_points; ++k) {
-    s.zenith_density[k] = law(k * step);
-    if (k > 0) {
-      s.zenith_share[k] =
-          s.zenith_share[k - 1] + five_points(law, (k - 1) * step, k * step);
-    }
+  std::vector<double> share(static_cast<std::size_t>(fine), 0.0);
+  for (int k = 1; k < fine; ++k) {
+    share[static_cast<std::size_t>(k)] =
+        share[static_cast<std::size_t>(k - 1)] +
+        five_points(law, (k - 1) * step, k * step);
   }
-  const double total = s.zenith_share.back();
-  for (int k = 0; k < zenith_points; ++k) {
-    s.zenith_share[k] /= total;
-    s.zenith_density[k] /= total;
-  }
-  // The energies: ln of the share above each, from the sky's least.
+  s.cosine_at_share = inverted(share, 0.0, step, zenith_points);
+  // The energies: ln of the share above each, from the sky's least, its
+  // negative rising.
   const double lowest = sky_least_energy_gev(sky);
   const double above_lowest = site_intensity_above(sky, lowest);
   const double span = std::log(highest_gev / lowest);
-  s.log_energy.resize(energy_points);
-  s.log_above.resize(energy_points);
-  for (int j = 0; j < energy_points; ++j) {
-    s.log_energy[j] = std::log(lowest) + span * j / (energy_points - 1);
-    s.log_above[j] =
-        j == 0 ? 0.0
-               : std::log(site_intensity_above(sky, std::exp(s.log_energy[j])) /
-                          above_lowest);
+  const int energies = 4 * energy_points;
+  std::vector<double> falling(static_cast<std::size_t>(energies), 0.0);
+  for (int j = 1; j < energies; ++j) {
+    const double e = lowest * std::exp(span * j / (energies - 1));
+    falling[static_cast<std::size_t>(j)] =
+        -std::log(site_intensity_above(sky, e) / above_lowest);
   }
+  s.log_above_last = -falling.back();
+  s.log_energy_at =
+      inverted(falling, std::log(lowest), span / (energies - 1), energy_points);
   return s;
 }
 
@@ -104,44 +134,20 @@ double zenith_cosine_of(const sky_sampler &s, double uniform) {
   if (s.sky.law == sky_law::cos_power) {
     return std::pow(uniform, s.power);
   }
-  // The step whose shares hold the draw, and within it the cosine where
-  // the share grows by the draw's excess, the density taken as linear.
-  const std::vector<double> &share = s.zenith_share;
-  const auto k = static_cast<std::size_t>(
-      std::upper_bound(share.begin(), share.end(), uniform) - share.begin() -
-      1);
-  if (k + 1 >= share.size()) {
-    return 1.0;
-  }
-  const double h = 1.0 / (zenith_points - 1);
-  const double w0 = s.zenith_density[k], w1 = s.zenith_density[k + 1];
-  const double excess = uniform - share[k];
-  const double slope = (w1 - w0) / h;
-  // w0 x + slope x^2 / 2 = excess, the root without cancellation.
-  const double x =
-      2 * excess /
-      (w0 + std::sqrt(std::fmax(0.0, w0 * w0 + 2 * slope * excess)));
-  return static_cast<double>(k) * h + std::fmin(x, h);
+  return between(s.cosine_at_share, uniform);
 }
 
 double energy_of(const sky_sampler &s, double uniform) {
   if (s.sky.law == sky_law::cos_power) {
     return HUGE_VAL;
   }
-  // ln of the share above the energy drawn; the table falls from 0.
-  const double target = std::log1p(-uniform);
-  const std::vector<double> &above = s.log_above;
-  const auto j = static_cast<std::size_t>(
-      std::upper_bound(above.begin(), above.end(), target,
-                       [](double t, double a) { return t > a; }) -
-      above.begin());
-  if (j >= above.size()) {
+  // ln of the share above the energy drawn, from 0 down; beyond the table's
+  // last (fewer than one muon in 1e10), its highest energy.
+  const double place = std::log1p(-uniform) / s.log_above_last;
+  if (!(place < 1.0)) {
     return highest_gev;
   }
-  // Between j - 1 and j, linear in ln E against ln of the share.
-  const double f = (target - above[j - 1]) / (above[j] - above[j - 1]);
-  return std::exp(s.log_energy[j - 1] +
-                  f * (s.log_energy[j] - s.log_energy[j - 1]));
+  return std::exp(between(s.log_energy_at, place));
 }
 
 muon_track draw_box_track(const layer &source, const sky_frame &f,

@@ -32,12 +32,13 @@ inline double draw(std::mt19937_64 &generator) {
 struct sky_sampler {
   sky_model sky;
   double power; // cos^N: c = u^(1/(N+1)), density (N+1) c^N on [0, 1]
-  // The spectrum's zenith law D(theta)^-(n-1): its cumulative share at
-  // c = k / (size - 1) and its density there, on the same scale.
-  std::vector<double> zenith_share, zenith_density;
-  // Its energies above the sky's least: ln E at even steps of ln E, and ln
-  // of the share of the muons above each.
-  std::vector<double> log_energy, log_above;
+  // The spectrum's zenith law D(theta)^-(n-1) inverted: the cosine at
+  // even steps of its cumulative share, from 0 to 1.
+  std::vector<double> cosine_at_share;
+  // Its energies above the sky's least, inverted: ln E at even steps of
+  // the ln of the share of the muons above, from 0 down to log_above_last.
+  std::vector<double> log_energy_at;
+  double log_above_last;
 };
 
 sky_sampler sampler_of(const sky_model &sky);
