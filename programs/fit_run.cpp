@@ -4,8 +4,10 @@
 #include "text/shortest_text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <tuple>
 
 const char fit_header[] =
@@ -144,6 +146,14 @@ std::string unseen_counts(const fit_run &run) {
 }
 
 } // namespace
+
+std::string open_measurements(const std::string &file, std::ifstream &in) {
+  in.open(file);
+  if (!in) {
+    return "cannot read '" + file + "': " + std::strerror(errno);
+  }
+  return "";
+}
 
 std::string start_fit(const fit_command &command, std::istream &in,
                       const std::string &name, fit_run &run) {

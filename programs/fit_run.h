@@ -6,6 +6,7 @@
 #include "fit/fit.h"
 #include "programs/curve_arguments.h"
 
+#include <fstream>
 #include <istream>
 #include <string>
 
@@ -20,6 +21,10 @@ struct fit_run {
   naive_fit naive;
   std::string refusal; // why the counts cannot be fitted, or ""
 };
+
+// Opens the measurements' file `file` into `in`: "" or why it cannot be
+// read.
+std::string open_measurements(const std::string &file, std::ifstream &in);
 
 // Reads the measurements from `in`, named `name`, for the command line
 // `command`: "" when the fit can go ahead, or what is wrong, naming the file,

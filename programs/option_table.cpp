@@ -178,7 +178,7 @@ const curve_option options[option_count] = {
      "a counter between the paddles, its upper face DEPTH cm "
      "below the upper paddle's lower face, its corner at DX,DY; "
      "repeat for up to 6, from the top down",
-     read_layer, both_commands},
+     read_layer, both_commands, once_per_value},
     {"min-path", "CM",
      "a thick layer whose chord along the track is shorter "
      "does not count it; default 0",
