@@ -50,12 +50,15 @@ tilt lean_of(const setting &s) {
 void weighted_tracks(const telescope &scope, const setting &s, int source,
                      double n0, std::uint32_t seed, std::uint32_t stream,
                      double muons, std::vector<double> (&sums)[model_points],
-                     double &meeting) {
+                     double &meeting, const std::atomic<bool> *stop) {
   const sky_frame frame = frame_of(lean_of(s));
   const double power = 1.0 / (n0 + 1.0);
   const int bottom = bottom_of(scope);
   for (std::uint64_t block = 0;
        static_cast<double>(block) * block_muons < muons; ++block) {
+    if (stop != nullptr && *stop) {
+      return;
+    }
     std::mt19937_64 generator(
         block_seed(seed, source + 16 * static_cast<int>(stream), block));
     const double left = muons - static_cast<double>(block) * block_muons;
@@ -98,7 +101,7 @@ void weighted_tracks(const telescope &scope, const setting &s, int source,
 setting_model model_setting(const telescope &scope, const counters &c,
                             const setting &s, model_method method, double n0,
                             std::uint32_t seed, std::uint32_t stream,
-                            double muons_max) {
+                            double muons_max, const std::atomic<bool> *stop) {
   setting_model m{};
   const std::size_t sets = std::size_t{1} << scope.count;
   const tilt lean = lean_of(s);
@@ -127,7 +130,7 @@ setting_model model_setting(const telescope &scope, const counters &c,
     p.assign(sets, 0.0);
   }
   weighted_tracks(scope, s, 0, n0, seed, stream + 0x8000, block_muons, pilot,
-                  meeting);
+                  meeting, stop);
   const double wanted = 100.0 * std::max(1.0, s.coincidences) /
                         std::max(meeting / block_muons, 1e-9);
   m.muons =
@@ -141,7 +144,7 @@ setting_model model_setting(const telescope &scope, const counters &c,
     }
     double meeting_here = 0.0;
     weighted_tracks(scope, s, source, n0, seed, stream, m.muons, sums,
-                    meeting_here);
+                    meeting_here, stop);
     meeting += meeting_here;
     // Each track stands for the box's muons at n0 over the muons drawn,
     // weighted to each point.

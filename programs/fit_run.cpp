@@ -220,9 +220,10 @@ std::string start_fit(const fit_command &command, std::istream &in,
 
 void model_setting_of(fit_run &run, std::size_t i) {
   fit_problem &p = run.problem;
-  p.models[i] = model_setting(p.scope, p.counter, p.settings[i], run.method,
-                              run.drawn_at, run.command.arguments.seed,
-                              static_cast<std::uint32_t>(i), muons_max);
+  p.models[i] =
+      model_setting(p.scope, p.counter, p.settings[i], run.method, run.drawn_at,
+                    run.command.arguments.seed, static_cast<std::uint32_t>(i),
+                    muons_max, run.stop);
 }
 
 fit_step fit_models(fit_run &run) {

@@ -6,6 +6,7 @@
 #include "fit/fit.h"
 #include "programs/curve_arguments.h"
 
+#include <atomic>
 #include <fstream>
 #include <istream>
 #include <string>
@@ -20,6 +21,9 @@ struct fit_run {
   fit_result result;
   naive_fit naive;
   std::string refusal; // why the counts cannot be fitted, or ""
+  // Once this flag, when given, is set, models being worked out stop
+  // drawing: the run is abandoned.
+  const std::atomic<bool> *stop = nullptr;
 };
 
 // Opens the measurements' file `file` into `in`: "" or why it cannot be

@@ -198,17 +198,11 @@ bool model_settings(fit_run &run, unsigned threads,
   const auto share = [&](std::size_t done) {
     return static_cast<double>(done) / static_cast<double>(settings);
   };
-  const unsigned count = static_cast<unsigned>(
-      std::min<std::size_t>(threads != 0 ? threads : usable_cores(), settings));
-  if (count <= 1) {
-    for (std::size_t i = 0; i < settings; ++i) {
-      if (!clock.go_on(share(i))) {
-        return false;
-      }
-      model_setting_of(run, i);
-    }
-    return true;
-  }
+  // On threads of their own even when one: a setting of the Monte Carlo
+  // may take seconds, and this thread is to look at the watch meanwhile.
+  const unsigned count = static_cast<unsigned>(std::max<std::size_t>(
+      1, std::min<std::size_t>(threads != 0 ? threads : usable_cores(),
+                               settings)));
   std::atomic<std::size_t> next{0}, done{0};
   std::atomic<bool> stop{false};
   std::mutex mutex;
@@ -222,6 +216,8 @@ bool model_settings(fit_run &run, unsigned threads,
       }
     }
   };
+  // A setting's Monte Carlo stops drawing too.
+  run.stop = &stop;
   std::vector<std::thread> workers;
   for (unsigned t = 0; t < count; ++t) {
     workers.emplace_back(work);
@@ -236,5 +232,6 @@ bool model_settings(fit_run &run, unsigned threads,
   for (std::thread &worker : workers) {
     worker.join();
   }
+  run.stop = nullptr;
   return !stop;
 }

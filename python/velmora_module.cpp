@@ -260,7 +260,8 @@ py::array run_curve_command(const std::vector<std::string> &words) {
 
 // velmora-fit's command line `words`, its name first, of the measurements
 // in `measurements` (named `name` in messages) or, where that is None, in
-// the command line's file: the report and the CSV.
+// the command line's file: what the command prints (its report, or its CSV
+// with --csv) and the CSV.
 py::tuple run_fit_command(const std::vector<std::string> &words,
                           const py::object &measurements,
                           const std::string &name) {
@@ -310,7 +311,8 @@ py::tuple run_fit_command(const std::vector<std::string> &words,
   if (step == fit_step::refused) {
     throw py::value_error(fitting.refusal);
   }
-  return py::make_tuple(fit_report(fitting), fit_csv(fitting));
+  const std::string csv = fit_csv(fitting);
+  return py::make_tuple(command.csv ? csv : fit_report(fitting), csv);
 }
 
 // The programs' trial: velmora's (cos_squared) or velmorauni's

@@ -19,6 +19,7 @@ import operator as _operator
 import os as _os
 import sys as _sys
 from collections import namedtuple as _namedtuple
+from math import copysign as _copysign
 
 from . import _velmora
 
@@ -50,8 +51,8 @@ def _is_list(value):
 
 def _one_text(what, value):
     """One value as the command line writes it: text as it is, whole
-    numbers in digits, other numbers as the shortest text that reads back
-    as the same double."""
+    numbers in digits (a float too), other numbers as the shortest text
+    that reads back as the same double."""
     if isinstance(value, str):
         return value
     if getattr(value, "ndim", None) == 0 and hasattr(value, "item"):
@@ -64,7 +65,11 @@ def _one_text(what, value):
     if isinstance(value, _numbers.Integral):
         return str(_operator.index(value))
     if isinstance(value, _numbers.Real):
-        return repr(float(value))
+        value = float(value)
+        # Whole numbers in digits, as counts are written: 390.0 is 390.
+        if value.is_integer() and abs(value) < 2.0**53:
+            return str(int(value)) if value or _copysign(1, value) > 0 else "-0"
+        return repr(value)
     raise TypeError(f"{what} takes a real number, not {type(value).__name__}")
 
 
