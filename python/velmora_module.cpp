@@ -224,9 +224,9 @@ py::array table_of(const std::string &csv) {
       }
       // numpy filled the field with a reference to None: given back.
       PyObject *filled = nullptr;
-      std::memcpy(&filled, field, sizeof filled);
+      std::memcpy(&filled, field, sizeof(PyObject *));
       Py_XDECREF(filled);
-      std::memcpy(field, &last_word, sizeof last_word);
+      std::memcpy(field, &last_word, sizeof(PyObject *));
     }
   }
   return table;

@@ -15,6 +15,7 @@ namespace {
 template <class Command, class Reader>
 Command read(Reader reader, std::vector<std::string> words) {
   std::vector<char *> argv;
+  argv.reserve(words.size() + 1);
   for (std::string &word : words) {
     argv.push_back(word.data());
   }
@@ -107,7 +108,7 @@ TEST(run_curve, stops_where_the_watch_says) {
 fit_command fit_of(std::vector<std::string> words) {
   words.insert(words.begin(), "velmora-fit");
   words.emplace_back("-");
-  const fit_command c = read<fit_command>(read_fit_command, words);
+  fit_command c = read<fit_command>(read_fit_command, words);
   EXPECT_EQ(c.problem, "");
   return c;
 }
