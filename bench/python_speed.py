@@ -5,9 +5,10 @@
 
 - a call's overhead: velmora.curve("10", muons=1), the least of the
   medians of five rounds of calls;
-- a curve of 51 distances at 10^7 muons a distance, both laws, on every
-  core: velmora.curve against build/release/velmora-curve as a process, the
-  median of five runs of each, taken in turn;
+- a curve of 51 distances at 10^7 muons a distance, both laws, on one
+  thread and on every core: velmora.curve against velmora-curve as a
+  process, the median and the least of seven runs of each, taken in turn
+  (another program busy on a core moves single runs by a tenth or more);
 - how soon Ctrl-C stops a long curve: from the signal to the exception.
 """
 
@@ -34,19 +35,25 @@ setup = [min(timeit.repeat(lambda: velmora.efficiency(10, 1), number=calls, repe
          for _ in range(3)]
 print(f"velmora.efficiency(10, 1): {statistics.median(setup) * 1e6:.1f} us a call")
 
-command = [os.path.join(build, "velmora-curve"), "--muons", "10000000", "0:100:2"]
-module, process = [], []
-for _ in range(5):
-    start = time.perf_counter()
-    rows = velmora.curve("0:100:2", muons=10000000)
-    module.append(time.perf_counter() - start)
-    start = time.perf_counter()
-    out = subprocess.run(command, stdout=subprocess.PIPE, check=True).stdout
-    process.append(time.perf_counter() - start)
-    assert len(rows) == len(out.splitlines()) - 1
-m, p = statistics.median(module), statistics.median(process)
-print(f"51 distances, both laws, 10^7 muons each: module {m:.3f} s, "
-      f"command {p:.3f} s, module / command = {m / p:.3f}")
+for threads in ("1", "0"):
+    command = [os.path.join(build, "velmora-curve"), "--muons", "10000000",
+               "0:100:2"] + (["--threads", threads] if threads != "0" else [])
+    module, process = [], []
+    for _ in range(7):
+        start = time.perf_counter()
+        rows = velmora.curve("0:100:2", muons=10000000,
+                             threads=None if threads == "0" else threads)
+        module.append(time.perf_counter() - start)
+        start = time.perf_counter()
+        out = subprocess.run(command, stdout=subprocess.PIPE, check=True).stdout
+        process.append(time.perf_counter() - start)
+        assert len(rows) == len(out.splitlines()) - 1
+    m, p = statistics.median(module), statistics.median(process)
+    print(f"51 distances, both laws, 10^7 muons each, "
+          f"{'one thread' if threads == '1' else 'every core'}: module "
+          f"{m:.3f} s (least {min(module):.3f}), command {p:.3f} s (least "
+          f"{min(process):.3f}), module / command = {m / p:.3f} "
+          f"(least to least {min(module) / min(process):.3f})")
 
 previous = signal.signal(signal.SIGINT, signal.default_int_handler)
 delays = []
