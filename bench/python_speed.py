@@ -13,6 +13,7 @@
 """
 
 import os
+import random
 import signal
 import statistics
 import subprocess
@@ -58,10 +59,11 @@ for threads in ("1", "0"):
 previous = signal.signal(signal.SIGINT, signal.default_int_handler)
 delays = []
 for threads in (1, 2):
-    for _ in range(5):
+    for _ in range(10):
         sent = []
+        # At a time of no relation to the run's looks at the clock.
         timer = threading.Timer(
-            0.5, lambda: (sent.append(time.perf_counter()),
+            0.5 + random.uniform(0, 0.2), lambda: (sent.append(time.perf_counter()),
                           os.kill(os.getpid(), signal.SIGINT)))
         timer.start()
         try:
