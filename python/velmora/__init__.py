@@ -100,6 +100,8 @@ def _option_words(function, table, options):
             continue
         takes_value, repeated = table[name]
         if not takes_value:
+            if getattr(value, "ndim", None) == 0 and value.dtype.kind == "b":
+                value = bool(value)  # numpy's
             if value is True:
                 words.append("--" + name)
             elif value is not False:

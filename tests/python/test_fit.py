@@ -160,6 +160,7 @@ MISTAKES = [
     (dict(COUNTS, tilt_deg=[b"0", 30, 60]), {}, TypeError),
     (COUNTS, dict(intensity="yes"), TypeError),
     (COUNTS, dict(csv=1), TypeError),
+    (COUNTS, dict(csv=np.array([True, False])), TypeError),
     (COUNTS, dict(window=[]), ValueError),
     (dict(COUNTS, coincidences=[float("nan")] * 3), {}, ValueError),
     (dict(COUNTS, coincidences=[10**400] * 3), {}, ValueError),
