@@ -105,6 +105,22 @@ TEST(run_curve, stops_where_the_watch_says) {
   }
 }
 
+// Told to stop as soon as rows were given: the run gives those of the first
+// group alone, on one thread or on several.
+TEST(run_curve, stops_after_the_rows_of_a_group) {
+  const curve_plan plan = plan_curve(curve_of(four_groups));
+  const std::string all = rows_a_block_at_a_time(plan.arguments);
+  for (const unsigned threads : {1U, 2U}) {
+    std::string rows;
+    EXPECT_FALSE(run_curve(
+        plan, threads, [&](const std::string &r) { rows += r; }, always,
+        [&](double) { return rows.empty(); }));
+    EXPECT_FALSE(rows.empty());
+    EXPECT_EQ(all.compare(0, rows.size(), rows), 0);
+    EXPECT_LT(rows.size(), all.size()) << threads;
+  }
+}
+
 fit_command fit_of(std::vector<std::string> words) {
   words.insert(words.begin(), "velmora-fit");
   words.emplace_back("-");
