@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sched.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 unsigned usable_cores() {
@@ -119,6 +120,45 @@ bool run_alone(const curve_plan &plan,
   return true;
 }
 
+// The integral throws no muons: its work is in the rows, which a thread of
+// their own works out group by group while this one gives them on and
+// watches.
+bool run_rows_apart(const curve_plan &plan,
+                    const std::function<void(const std::string &)> &rows,
+                    watch_clock &clock) {
+  std::vector<std::string> made(plan.groups);
+  std::size_t done = 0; // groups made, under the lock
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::condition_variable group_done;
+  std::vector<std::int32_t> no_tallies(1);
+  std::thread maker([&] {
+    for (std::size_t g = 0; g < plan.groups && !stop; ++g) {
+      std::string group = group_rows(plan, g, no_tallies.data(), &stop);
+      const std::lock_guard<std::mutex> lock(mutex);
+      made[g] = std::move(group);
+      ++done;
+      group_done.notify_one();
+    }
+  });
+  std::size_t given = 0;
+  while (given < plan.groups && !stop) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (group_done.wait_for(lock, clock.left(), [&] { return done > given; })) {
+      const std::string group = std::move(made[given]);
+      lock.unlock();
+      rows(group);
+      ++given;
+    } else {
+      lock.unlock();
+    }
+    stop = given < plan.groups && !clock.go_on(share_of(plan, 0, given));
+  }
+  stop = true; // a group being made is not wanted
+  maker.join();
+  return given == plan.groups;
+}
+
 } // namespace
 
 unsigned curve_threads(const curve_plan &plan, unsigned threads) {
@@ -137,6 +177,9 @@ bool run_curve(const curve_plan &plan, unsigned threads,
                const std::function<void(const std::string &)> &rows,
                std::chrono::milliseconds interval, const run_watch &watch) {
   watch_clock clock{interval, watch};
+  if (block_count(plan) == 0) {
+    return run_rows_apart(plan, rows, clock);
+  }
   const unsigned count = curve_threads(plan, threads);
   if (count == 1) {
     return run_alone(plan, rows, clock);

@@ -121,6 +121,28 @@ TEST(run_curve, stops_after_the_rows_of_a_group) {
   }
 }
 
+// The integral's work is in its rows: a long group of them stops within a
+// distance of being told, and a stop after the first group's rows gives
+// those rows alone.
+TEST(run_curve, stops_the_integral_within_its_rows) {
+  const curve_plan plan = plan_curve(
+      curve_of({"--method", "integral", "--tilt", "0,30", "0:50:0.05"}));
+  int looks = 0;
+  EXPECT_FALSE(run_curve(
+      plan, 1, [](const std::string &) { ADD_FAILURE(); }, always,
+      [&](double share) {
+        EXPECT_EQ(share, 0.0);
+        return ++looks < 2;
+      }));
+  std::string rows;
+  EXPECT_FALSE(run_curve(
+      plan, 1, [&](const std::string &r) { rows += r; }, always,
+      [&](double) { return rows.empty(); }));
+  const curve_plan first = plan_curve(
+      curve_of({"--method", "integral", "--tilt", "0", "0:50:0.05"}));
+  EXPECT_EQ(rows, rows_a_block_at_a_time(first.arguments));
+}
+
 fit_command fit_of(std::vector<std::string> words) {
   words.insert(words.begin(), "velmora-fit");
   words.emplace_back("-");
