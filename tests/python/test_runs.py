@@ -97,6 +97,7 @@ def test_other_threads_go_on_and_threads_are_honoured(threads, started):
 LONG_CALLS = [
     lambda: velmora.curve(10, muons=2**31 - 1, threads=1),
     lambda: velmora.curve("0:100:1", muons=2**31 - 1, tilt="0:90:1", law="cos_squared"),
+    lambda: velmora.curve("0:99:0.001", method="integral", law="cos_squared"),
     lambda: velmora.efficiency(5, 2**31 - 1),
     lambda: velmora.fit({
         "tilt_deg": [0, 30, 60], "distance_cm": [10, 10, 10],
