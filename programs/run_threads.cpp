@@ -132,7 +132,7 @@ bool run_rows_apart(const curve_plan &plan,
   std::mutex mutex;
   std::condition_variable group_done;
   std::vector<std::int32_t> no_tallies(1);
-  std::thread maker([&] {
+  const auto make = [&] {
     for (std::size_t g = 0; g < plan.groups && !stop; ++g) {
       std::string group = group_rows(plan, g, no_tallies.data(), &stop);
       const std::lock_guard<std::mutex> lock(mutex);
@@ -140,7 +140,8 @@ bool run_rows_apart(const curve_plan &plan,
       ++done;
       group_done.notify_one();
     }
-  });
+  };
+  std::thread maker(make);
   std::size_t given = 0;
   while (given < plan.groups && !stop) {
     std::unique_lock<std::mutex> lock(mutex);
