@@ -58,12 +58,15 @@ struct meeting_tracks {
 void weighted_tracks(const telescope &scope, const setting &s, int source,
                      double n0, std::uint32_t seed, std::uint32_t stream,
                      double muons, std::vector<double> (&sums)[model_points],
-                     meeting_tracks &meeting) {
+                     meeting_tracks &meeting, const std::atomic<bool> *stop) {
   const sky_frame frame = frame_of(lean_of(s));
   const sky_sampler sky = sampler_of(cos_sky(n0));
   const int bottom = bottom_of(scope);
   for (std::uint64_t block = 0;
        static_cast<double>(block) * block_muons < muons; ++block) {
+    if (stop != nullptr && *stop) {
+      return;
+    }
     std::mt19937_64 generator(
         block_seed(seed, source + 16 * static_cast<int>(stream), block));
     const double left = muons - static_cast<double>(block) * block_muons;
@@ -112,7 +115,7 @@ void weighted_tracks(const telescope &scope, const setting &s, int source,
 setting_model model_setting(const telescope &scope, const counters &c,
                             const setting &s, model_method method, double n0,
                             std::uint32_t seed, std::uint32_t stream,
-                            double muons_max) {
+                            double muons_max, const std::atomic<bool> *stop) {
   setting_model m{};
   const std::size_t sets = std::size_t{1} << scope.count;
   const tilt lean = lean_of(s);
@@ -142,7 +145,7 @@ setting_model model_setting(const telescope &scope, const counters &c,
     p.assign(sets, 0.0);
   }
   weighted_tracks(scope, s, 0, n0, seed, stream + 0x8000, block_muons, pilot,
-                  pilot_meeting);
+                  pilot_meeting, stop);
   const double wanted = 100.0 * std::max(1.0, s.coincidences) /
                         std::max(pilot_meeting.count / block_muons, 1e-9);
   m.muons =
@@ -155,7 +158,8 @@ setting_model model_setting(const telescope &scope, const counters &c,
       p.assign(sets, 0.0);
     }
     meeting_tracks meeting{};
-    weighted_tracks(scope, s, source, n0, seed, stream, m.muons, sums, meeting);
+    weighted_tracks(scope, s, source, n0, seed, stream, m.muons, sums, meeting,
+                    stop);
     // Each track stands for the box's muons at n0 over the muons drawn,
     // weighted to each point.
     const double per_track = box_flux_area(scope.layers[source], lean, n0) /

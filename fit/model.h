@@ -17,6 +17,7 @@
 #include "fit/measurements.h"
 #include "simulation/telescope.h"
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -45,11 +46,14 @@ double model_error(const setting_model &m, double exponent);
 // Works out one setting's rates. The Monte Carlo draws at exponent `n0`
 // with enough muons that its relative error on the setting's rate is at
 // most a tenth of the data's, 1/sqrt(counts), up to `muons_max`; `stream`
-// keeps each setting's random numbers apart.
+// keeps each setting's random numbers apart. Once `stop` (when given)
+// is set, the Monte Carlo draws no further block and the model is of no
+// use: the run that asked is being abandoned.
 setting_model model_setting(const telescope &scope, const counters &c,
                             const setting &s, model_method method, double n0,
                             std::uint32_t seed, std::uint32_t stream,
-                            double muons_max);
+                            double muons_max,
+                            const std::atomic<bool> *stop = nullptr);
 
 // The rate in Hz that a setting shows for a sky of flux J (cm^-2 min^-1)
 // and exponent N: its true coincidences seen with the layers'

@@ -9,10 +9,6 @@
 // Writes "<program> <version>" and ends the process as finish_help does.
 [[noreturn]] void print_version();
 
-// The cores this process may run on, as taskset or a container limits
-// them: the threads a command starts unless told.
-unsigned usable_cores();
-
 // Says on standard error what was wrong with the command line and where the
 // help is, and ends the process with exit status 2.
 [[noreturn]] void refuse_command_line(const char *problem);

@@ -203,7 +203,7 @@ struct crossings {
 } // namespace
 
 std::string group_rows(const curve_plan &plan, std::size_t group,
-                       std::int32_t *tallies) {
+                       std::int32_t *tallies, const std::atomic<bool> *stop) {
   const curve_arguments &a = plan.arguments;
   const telescope &scope = a.scope;
   const int count = scope.count;
@@ -271,6 +271,9 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
   for (std::size_t k = 0; k < a.distances_cm.size(); ++k) {
     crossings &c = at[k];
     if (integral) {
+      if (stop != nullptr && *stop) {
+        return "";
+      }
       const std::vector<double> exact =
           exact_crossings(scope, a.distances_cm[k], lean, a.sky.exponent, law);
       for (std::size_t set = 0; set < sets; ++set) {

@@ -6,6 +6,7 @@
 #include "programs/curve_arguments.h"
 #include "simulation/sky.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -59,9 +60,12 @@ void run_block(const curve_plan &plan, std::uint64_t block,
                std::int32_t *tallies);
 
 // The rows of group `group`, once all its blocks are in `tallies`; turns
-// that group's tallies into counts on the way.
+// that group's tallies into counts on the way. The integral works its
+// rates out here, distance by distance; once `stop` (when given) is set it
+// gives up, with no rows: the run is abandoned.
 std::string group_rows(const curve_plan &plan, std::size_t group,
-                       std::int32_t *tallies);
+                       std::int32_t *tallies,
+                       const std::atomic<bool> *stop = nullptr);
 
 // A run on one thread, a block at a time, as the tests and the page's
 // worker run it.

@@ -4,8 +4,10 @@
 #include "text/shortest_text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <tuple>
 
 const char fit_header[] =
@@ -240,6 +242,14 @@ double model_share(const fit_run &run) {
 
 } // namespace
 
+std::string open_measurements(const std::string &file, std::ifstream &in) {
+  in.open(file);
+  if (!in) {
+    return "cannot read '" + file + "': " + std::strerror(errno);
+  }
+  return "";
+}
+
 std::string start_fit(const fit_command &command, std::istream &in,
                       const std::string &name, fit_run &run) {
   run.command = command;
@@ -338,9 +348,10 @@ void model_setting_of(fit_run &run, std::size_t g) {
   }
   setting s = p.settings[first];
   s.coincidences = counts;
-  p.models[g] = model_setting(p.scope, counters_of(p, s), s, run.method,
-                              run.drawn_at, run.command.arguments.seed,
-                              static_cast<std::uint32_t>(g), muons_max);
+  p.models[g] =
+      model_setting(p.scope, counters_of(p, s), s, run.method, run.drawn_at,
+                    run.command.arguments.seed, static_cast<std::uint32_t>(g),
+                    muons_max, run.stop);
 }
 
 fit_step fit_models(fit_run &run) {

@@ -6,6 +6,8 @@
 #include "fit/fit.h"
 #include "programs/curve_arguments.h"
 
+#include <atomic>
+#include <fstream>
 #include <istream>
 #include <string>
 
@@ -19,7 +21,14 @@ struct fit_run {
   fit_result result;
   naive_fit naive;
   std::string refusal; // why the counts cannot be fitted, or ""
+  // Once this flag, when given, is set, models being worked out stop
+  // drawing: the run is abandoned.
+  const std::atomic<bool> *stop = nullptr;
 };
+
+// Opens the measurements' file `file` into `in`: "" or why it cannot be
+// read.
+std::string open_measurements(const std::string &file, std::ifstream &in);
 
 // Reads the measurements from `in`, named `name`, for the command line
 // `command`: "" when the fit can go ahead, or what is wrong, naming the file,

@@ -199,13 +199,13 @@ const curve_option options[option_count] = {
      "a counter between the paddles, its upper face DEPTH cm "
      "below the upper paddle's lower face, its corner at DX,DY; "
      "repeat for up to 6, from the top down",
-     read_layer, both_commands},
+     read_layer, both_commands, once_per_value},
     {"absorber", "MATERIAL:WxLxT@DEPTH[,DX,DY]",
      "a slab that counts nothing, between the counters or below them, "
      "placed as --layer places one, or MATERIAL:T@DEPTH across the whole "
      "telescope; the material lead, iron, concrete, water, rock, plastic or "
      "aluminium; repeat for up to 6; with --sky spectrum",
-     read_absorber, both_commands},
+     read_absorber, both_commands, once_per_value},
     {"min-path", "CM",
      "a thick layer whose chord along the track is shorter "
      "does not count it; default 0",
@@ -243,7 +243,7 @@ const curve_option options[option_count] = {
      "a horizontal slab above the telescope (a roof, floors), THICKNESS in "
      "cm or, ending in g, in g/cm^2; repeat for up to 4; with --sky "
      "spectrum",
-     read_overburden, both_commands},
+     read_overburden, both_commands, once_per_value},
     {"tilt", "ANGLES",
      "the axis's tilt from the vertical in degrees, 0 to 90, "
      "as for DISTANCES; one row per law, tilt and distance; default 0",

@@ -16,7 +16,11 @@ struct curve_option {
   const char *help;  // lines after the first are indented to match
   std::string (*read)(const char *text, reading &r);
   unsigned commands;
+  // Given once for each of its values, as --layer is, rather than once with
+  // a list: what a program that writes command lines needs to know.
+  bool repeated = false;
 };
+constexpr bool once_per_value = true;
 
 constexpr int option_count = 30;
 extern const curve_option options[option_count];

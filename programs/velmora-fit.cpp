@@ -3,17 +3,14 @@
 #include "programs/command_line.h"
 #include "programs/fit_run.h"
 #include "programs/output.h"
+#include "programs/run_threads.h"
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno> // errno, program_invocation_short_name
+#include <cerrno> // program_invocation_short_name
+#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -22,25 +19,6 @@ namespace {
   std::fprintf(stderr, "%s: %s\n", program_invocation_short_name,
                problem.c_str());
   std::exit(2);
-}
-
-// Works out every setting's model, the settings handed out in turn to
-// `threads` threads; each model is its own, so the order changes nothing.
-void model_all(fit_run &run, unsigned threads) {
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    for (std::size_t i = next++; i < models_to_work_out(run); i = next++) {
-      model_setting_of(run, i);
-    }
-  };
-  std::vector<std::thread> workers;
-  for (unsigned t = 1; t < threads; ++t) {
-    workers.emplace_back(work);
-  }
-  work();
-  for (std::thread &worker : workers) {
-    worker.join();
-  }
 }
 
 } // namespace
@@ -65,11 +43,9 @@ int main(int argc, char **argv) {
   } // GCOVR_EXCL_BR_STOP
   std::ifstream file;
   if (!from_input) {
-    file.open(command.file);
-    if (!file) {
-      const std::string why = std::strerror(errno);
-      refuse_command_line(
-          ("cannot read '" + command.file + "': " + why).c_str());
+    const std::string problem = open_measurements(command.file, file);
+    if (!problem.empty()) {
+      refuse_command_line(problem.c_str());
     }
   }
   fit_run run;
@@ -82,12 +58,11 @@ int main(int argc, char **argv) {
   if (!problem.empty()) {
     refuse_data(problem);
   }
-  const unsigned threads = command.arguments.threads != 0
-                               ? command.arguments.threads
-                               : usable_cores();
   fit_step step = fit_step::draw_again;
   while (step == fit_step::draw_again) {
-    model_all(run, threads);
+    model_settings(run, command.arguments.threads,
+                   std::chrono::milliseconds(250),
+                   [](double /*share*/) { return true; }); // GCOVR_EXCL_LINE
     step = fit_models(run);
   }
   if (step == fit_step::refused) {

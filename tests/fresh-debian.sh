@@ -2,17 +2,22 @@
 # fresh-debian.sh
 # Runs README's two set-up commands as a new user would meet them: in a
 # freshly bootstrapped minimal Debian 12 root, with nothing installed beyond
-# the base system. Needs root and debootstrap; the mirror is the one this
+# the base system; then makes the Debian packages there and installs them
+# into a second fresh root, where the commands and `import velmora` must
+# work with what the packages' dependencies bring. Needs root and debootstrap; the mirror is the one this
 # machine's own apt configuration names, and DNS and the trust for TLS are
 # this machine's own.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 root=$(mktemp -d "${TMPDIR:-/tmp}/velmora-fresh.XXXXXX")
+installed=$(mktemp -d "${TMPDIR:-/tmp}/velmora-installed.XXXXXX")
 
 cleanup() {
-  if mountpoint -q "$root/proc"; then umount "$root/proc"; fi
-  # Never remove a tree that still has something mounted in it.
-  if ! grep -q " $root/" /proc/mounts; then rm -rf "$root"; fi
+  for tree in "$root" "$installed"; do
+    if mountpoint -q "$tree/proc"; then umount "$tree/proc"; fi
+    # Never remove a tree that still has something mounted in it.
+    if ! grep -q " $tree/" /proc/mounts; then rm -rf "$tree"; fi
+  done
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
@@ -25,10 +30,14 @@ mirror=$(sed -n '/^URIs:/{s/^URIs: *\([^ ]*\).*/\1/p;q;}' \
 [ -n "$mirror" ] || { echo "fresh-debian: no mirror in the apt configuration" >&2; exit 1; }
 
 seconds() { date +%s; }
+# A minimal Debian 12 in the folder $1.
+bootstrap() {
+  debootstrap --variant=minbase bookworm "$1" "$mirror" >"$1.log" 2>&1 ||
+    { tail -n 20 "$1.log" >&2; rm -f "$1.log"; exit 1; }
+  rm -f "$1.log"
+}
 t0=$(seconds)
-debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.log" 2>&1 ||
-  { tail -n 20 "$root.log" >&2; rm -f "$root.log"; exit 1; }
-rm -f "$root.log"
+bootstrap "$root"
 echo "fresh-debian: bootstrapped in $(($(seconds) - t0)) s"
 
 cp /etc/resolv.conf "$root/etc/resolv.conf"
@@ -64,3 +73,26 @@ esac
 t0=$(seconds)
 in_root './setup test'
 echo "fresh-debian: ./setup test passed in $(($(seconds) - t0)) s"
+
+# The packages made in the first root, installed with apt into a second
+# one: their dependencies must bring all that the commands and the module
+# need.
+t0=$(seconds)
+in_root 'cmake --workflow --preset package >/dev/null'
+bootstrap "$installed"
+cp /etc/resolv.conf "$installed/etc/resolv.conf"
+cp "$root"/root/velmora/build/package/*.deb "$installed/root/"
+mount -t proc proc "$installed/proc"
+in_installed() { chroot "$installed" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 DEBIAN_FRONTEND=noninteractive sh -c "cd /root && $1"; }
+in_installed 'apt-get update -q >/dev/null && apt-get install -y -q ./velmora_*.deb ./python3-velmora_*.deb >/dev/null'
+module=$(in_installed "python3 -c 'import velmora; print(velmora.__version__, velmora.efficiency(5, 1000))'")
+counted=$(printf '5\n1000\n' | in_installed velmora | tail -n 3)
+echo "fresh-debian: the packages installed and ran in $(($(seconds) - t0)) s: $module"
+case "$module" in
+*"Efficiency(coincidences=707, efficiency=0.707)") ;;
+*) echo "fresh-debian: import velmora gave: $module" >&2; exit 1 ;;
+esac
+case "$counted" in
+*" Number of coicidences = 707"*) ;;
+*) echo "fresh-debian: the installed velmora gave: $counted" >&2; exit 1 ;;
+esac

@@ -1,6 +1,7 @@
 #include "text/shortest_text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +15,24 @@ std::size_t shortest_text(double value, char (&text)[32]) {
   }
   // The fewest significant digits that read back (17 always do); printf
   // rounds them correctly, so they are the nearest such digits to the value.
+  // No fewer than the shortest digits that read back, which to_chars finds
+  // at once, can do: the search starts there, a printf or two instead of up
+  // to seventeen, where the library has to_chars for doubles (the page's
+  // has not).
   char scientific[32];
+#ifdef __cpp_lib_to_chars
+  const std::to_chars_result shortest_digits =
+      std::to_chars(scientific, scientific + sizeof scientific, value,
+                    std::chars_format::scientific);
+  const char *const first = scientific;
+  const char *const last = shortest_digits.ptr;
+  const char *const exponent_mark = std::find(first, last, 'e');
+  const auto digit_count = std::count_if(
+      first, exponent_mark, [](char c) { return c >= '0' && c <= '9'; });
+  int precision = static_cast<int>(digit_count) - 2;
+#else
   int precision = -1;
+#endif
   do {
     ++precision;
     std::snprintf(scientific, sizeof scientific, "%.*e", precision, value);
