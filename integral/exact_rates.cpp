@@ -300,7 +300,11 @@ double depth_of(const telescope &scope, int i, double distance_cm) {
 
 } // namespace
 
-std::string integral_refusal(const telescope &scope, double distance_cm) {
+std::string integral_refusal(const telescope &scope, double distance_cm,
+                             const sky_model &sky, double /*tilt_deg*/) {
+  if (sky.law == sky_law::spectrum) {
+    return "--method integral takes no --sky spectrum yet";
+  }
   for (int i = 0; i < scope.count; ++i) {
     if (scope.layers[i].thickness_cm > 0.0) {
       return "--method integral needs thin layers: layer " +
@@ -329,8 +333,9 @@ std::string integral_refusal(const telescope &scope, double distance_cm) {
 }
 
 std::vector<double> exact_crossings(const telescope &scope, double distance_cm,
-                                    const tilt &lean, double exponent,
+                                    const tilt &lean, const sky_model &sky,
                                     zenith_law law) {
+  const double exponent = sky.exponent;
   std::vector<extent> xs, ys;
   for (int i = 0; i < scope.count; ++i) {
     const layer &l = scope.layers[i];

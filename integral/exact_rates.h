@@ -23,10 +23,13 @@
 #include <string>
 #include <vector>
 
-// Why the integral cannot give the rates of `scope` at `distance_cm`, or ""
-// when it can: it needs thin layers, distances up to 1e6 cm, and layers at
-// different depths (or all at one).
-std::string integral_refusal(const telescope &scope, double distance_cm);
+// Why the integral cannot give the rates of `scope` at `distance_cm` under
+// `sky` and tilted by `tilt_deg`, or "" when it can: it needs thin layers,
+// distances up to 1e6 cm, layers at different depths (or all at one), and
+// under the spectrum a threshold that is the same for every line of a
+// direction.
+std::string integral_refusal(const telescope &scope, double distance_cm,
+                             const sky_model &sky, double tilt_deg);
 
 // For each set of two or more layers (bit i for layer i + 1), the rate of
 // lines that cross exactly those layers: under the flux law in muons per
@@ -34,5 +37,12 @@ std::string integral_refusal(const telescope &scope, double distance_cm);
 // under the isotropic law as a share of the tracks through the upper
 // paddle, directions uniform per track. To about 1e-11 of the largest.
 std::vector<double> exact_crossings(const telescope &scope, double distance_cm,
-                                    const tilt &lean, double exponent,
+                                    const tilt &lean, const sky_model &sky,
                                     zenith_law law);
+
+// The same under a cos^N sky.
+inline std::vector<double> exact_crossings(const telescope &scope,
+                                           double distance_cm, const tilt &lean,
+                                           double exponent, zenith_law law) {
+  return exact_crossings(scope, distance_cm, lean, cos_sky(exponent), law);
+}

@@ -275,7 +275,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
         return "";
       }
       const std::vector<double> exact =
-          exact_crossings(scope, a.distances_cm[k], lean, a.sky.exponent, law);
+          exact_crossings(scope, a.distances_cm[k], lean, a.sky, law);
       for (std::size_t set = 0; set < sets; ++set) {
         c.per_minute[set] = rates ? a.flux * exact[set] : exact[set];
       }

@@ -283,7 +283,8 @@ std::string start_fit(const fit_command &command, std::istream &in,
   // The integral where it is exact, unless the command line chose.
   run.method = model_method::integral;
   for (const setting &s : p.settings) {
-    const std::string refusal = integral_refusal(p.scope, s.distance_cm);
+    const std::string refusal =
+        integral_refusal(p.scope, s.distance_cm, p.sky, s.tilt_deg);
     if (!refusal.empty()) {
       if (command.method_given && a.method == curve_method::integral) {
         return at_line(name, s.line) + refusal;

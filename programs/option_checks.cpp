@@ -218,7 +218,12 @@ std::string check_integral(reading &r, const options_given & /*given*/,
   option = "method";
   if (a.method == curve_method::integral) {
     for (const double d : a.distances_cm) {
-      std::string problem = integral_refusal(a.scope, d);
+      std::string problem = "";
+      for (const double tilt_deg : a.tilts_deg) {
+        problem = problem.empty()
+                      ? integral_refusal(a.scope, d, a.sky, tilt_deg)
+                      : problem;
+      }
       if (!problem.empty()) {
         // Its untested branches only clean up after an allocation that throws.
         // GCOVR_EXCL_BR_START
