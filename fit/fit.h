@@ -30,6 +30,9 @@ struct fit_problem {
   std::vector<std::size_t> group = {};
   background_kind background = background_kind::none;
   double background_per_minute = 0.0; // when fixed
+  // The sky's law, the site's air and the overburden; its exponent is what
+  // the fit finds.
+  sky_model sky = {};
 };
 
 // A 68% interval from where the profile likelihood is 1/2 above its least
