@@ -70,7 +70,7 @@ int main(int argc, char **argv) {
                             0});
     }
     for (std::size_t i = 0; i < p.settings.size(); ++i) {
-      p.models.push_back(model_setting(p.scope, c, p.settings[i],
+      p.models.push_back(model_setting(p.scope, c, p.settings[i], cos_sky(2),
                                        model_method::integral, exponent, 1,
                                        static_cast<std::uint32_t>(i), 0));
     }

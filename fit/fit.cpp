@@ -1,4 +1,5 @@
 #include "fit/fit.h"
+#include "simulation/muon_spectrum.h"
 #include "simulation/sky.h"
 
 #include <boost/math/special_functions/gamma.hpp>
@@ -214,7 +215,7 @@ double least_over_exponent(const fit_problem &p, const pooled_rows &pooled,
              [&](double n) {
                return at_sky(p, pooled, x, n, held_background).value;
              },
-             0.0, model_exponent_max)
+             range_of(p.sky).low, range_of(p.sky).high)
       .value;
 }
 
@@ -274,6 +275,16 @@ interval exponentiated(const interval &i) {
 
 } // namespace
 
+double other_per_unit(const fit_problem &p, double exponent) {
+  if (p.sky.law == sky_law::spectrum) {
+    sky_model at = p.sky;
+    at.exponent = exponent;
+    return site_intensity_above(at, total_energy_of_momentum_gev(1.0));
+  }
+  // I per unit of J: J = 2 pi I / (N + 2), in their units.
+  return 1.0 / flux_of_intensity(1.0, exponent);
+}
+
 std::size_t group_of(const fit_problem &p, std::size_t i) {
   return p.group.empty() ? i : p.group[i];
 }
@@ -288,6 +299,7 @@ double model_hz(const fit_problem &p, std::size_t i, double flux,
 
 fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
   const pooled_rows pooled = pool(p);
+  const exponent_range range = range_of(p.sky);
   const double free = NAN; // no background held
   fit_result r{};
   r.exponent_fixed = exponent_fixed;
@@ -299,11 +311,13 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
     least_value = l.value;
   } else {
     const least l = minimise_over(
-        [&](double n) { return best_flux(p, pooled, n, free).value; }, 0.0,
-        model_exponent_max);
+        [&](double n) { return best_flux(p, pooled, n, free).value; },
+        range.low, range.high);
     r.exponent = l.at;
     least_value = l.value;
-    r.exponent_edge = !l.at_end ? 0 : l.at < model_exponent_max / 2 ? -1 : 1;
+    r.exponent_edge = !l.at_end                             ? 0
+                      : l.at < (range.low + range.high) / 2 ? -1
+                                                            : 1;
     r.flux = best_flux(p, pooled, r.exponent, free).at;
   }
   const double j = r.flux, n = r.exponent;
@@ -320,8 +334,8 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
     r.flux_error = 1.0 / std::sqrt(fjj);
     r.correlation = std::numeric_limits<double>::quiet_NaN();
   } else {
-    const double n_low = std::max(0.0, n - hn),
-                 n_high = std::min(model_exponent_max, n + hn);
+    const double n_low = std::max(range.low, n - hn),
+                 n_high = std::min(range.high, n + hn);
     const double dn = (n_high - n_low) / 2, nm = (n_high + n_low) / 2;
     const double fnn =
         (nll(j, n_high) - 2 * nll(j, nm) + nll(j, n_low)) / (dn * dn);
@@ -342,7 +356,7 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
     }
     r.exponent_range = profile_interval(
         [&](double x) { return best_flux(p, pooled, x, free).value; },
-        least_value, n, r.exponent_error, 0.0, model_exponent_max);
+        least_value, n, r.exponent_error, range.low, range.high);
   }
   // The flux's interval from its profile over the exponent, searched in
   // log J: the flux cannot reach 0 where counts were seen, and -ln L grows
@@ -355,22 +369,22 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
       least_value, std::log(j), r.flux_error / j, log_flux_lowest,
       log_flux_highest));
   // The other figure's: I held where J is fitted (J = 2 pi I / (N + 2)),
-  // or J held where I is, the exponent fitted anew.
+  // or J held where I is, the exponent fitted anew; under the spectrum the
+  // vertical intensity above 1 GeV/c held.
   const auto x_of_other = [&](double other, double e) {
-    const double per_unit = flux_of_intensity(1.0, e);
-    return p.intensity ? other / per_unit : other * per_unit;
+    const double per_unit = other_per_unit(p, e);
+    return p.intensity ? other * per_unit : other / per_unit;
   };
   const double other =
-      p.intensity ? flux_of_intensity(j, n) : j / flux_of_intensity(1.0, n);
+      p.intensity ? j / other_per_unit(p, n) : j * other_per_unit(p, n);
   r.other_range = exponentiated(profile_interval(
       [&](double log_other) {
         const auto at = [&](double e) {
           return at_sky(p, pooled, x_of_other(std::exp(log_other), e), e, free)
               .value;
         };
-        return exponent_fixed
-                   ? at(n)
-                   : minimise_over(at, 0.0, model_exponent_max).value;
+        return exponent_fixed ? at(n)
+                              : minimise_over(at, range.low, range.high).value;
       },
       least_value, std::log(other), r.flux_error / j, log_flux_lowest,
       log_flux_highest));
@@ -384,7 +398,7 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent) {
       }
       return minimise_over(
                  [&](double e) { return best_flux(p, pooled, e, b).value; },
-                 0.0, model_exponent_max)
+                 range.low, range.high)
           .value;
     };
     const double hb = std::max(1e-3, 1e-3 * r.background);

@@ -74,6 +74,12 @@ fit_result fit_sky(const fit_problem &p, bool exponent_fixed, double exponent);
 double model_hz(const fit_problem &p, std::size_t i, double flux,
                 double exponent);
 
+// The other figure of the sky per unit of the parameter fitted, at an
+// exponent: under cos^N the vertical intensity I (m^-2 s^-1 sr^-1) per unit
+// of the flux J (cm^-2 min^-1); under the spectrum the vertical intensity of
+// its muons above 1 GeV/c per unit of its normalisation.
+double other_per_unit(const fit_problem &p, double exponent);
+
 // Row i's group, as fit_problem::group gives it.
 std::size_t group_of(const fit_problem &p, std::size_t i);
 

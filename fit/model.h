@@ -15,6 +15,7 @@
 #pragma once
 
 #include "fit/measurements.h"
+#include "simulation/sky_model.h"
 #include "simulation/telescope.h"
 
 #include <atomic>
@@ -26,10 +27,18 @@ enum class model_method { integral, monte_carlo };
 constexpr int model_points = 24;            // Chebyshev points of N
 constexpr double model_exponent_max = 10.0; // N runs over [0, this]
 
+// The range the fit's exponent runs over: N of cos^N over [0, 10], the
+// spectrum's index n over [2, 5].
+struct exponent_range {
+  double low, high;
+};
+exponent_range range_of(const sky_model &sky);
+
 // One setting's rates at the Chebyshev points: per set of layers (bit i for
 // layer i + 1) per unit of J in Hz, and each layer's singles from the muons
 // through its box per unit of J in Hz.
 struct setting_model {
+  exponent_range range; // of its points
   std::vector<double> per_set[model_points];
   double box[model_points][layers_max];
   double muons; // drawn for it, 0 for the integral
@@ -43,21 +52,23 @@ struct setting_model {
 // The Monte Carlo's relative error on a setting's rate at exponent N.
 double model_error(const setting_model &m, double exponent);
 
-// Works out one setting's rates. The Monte Carlo draws at exponent `n0`
+// Works out one setting's rates under `sky` (its law, air and overburden;
+// its exponent is each point's). The Monte Carlo draws at exponent `n0`
 // with enough muons that its relative error on the setting's rate is at
 // most a tenth of the data's, 1/sqrt(counts), up to `muons_max`; `stream`
 // keeps each setting's random numbers apart. Once `stop` (when given)
 // is set, the Monte Carlo draws no further block and the model is of no
 // use: the run that asked is being abandoned.
 setting_model model_setting(const telescope &scope, const counters &c,
-                            const setting &s, model_method method, double n0,
-                            std::uint32_t seed, std::uint32_t stream,
-                            double muons_max,
+                            const setting &s, const sky_model &sky,
+                            model_method method, double n0, std::uint32_t seed,
+                            std::uint32_t stream, double muons_max,
                             const std::atomic<bool> *stop = nullptr);
 
 // The rate in Hz that a setting shows for a sky of flux J (cm^-2 min^-1)
-// and exponent N: its true coincidences seen with the layers'
-// probabilities, and the accidentals of its window.
+// and exponent N (under the spectrum, its normalisation, 1 for its paper's,
+// and index n): its true coincidences seen with the layers' probabilities,
+// and the accidentals of its window.
 double expected_hz(const setting_model &m, const telescope &scope,
                    const counters &c, const setting &s, double flux,
                    double exponent);

@@ -1,5 +1,8 @@
 #include "programs/fit_run.h"
 #include "integral/exact_rates.h"
+#include "programs/sky_readers.h"
+#include "simulation/matter.h"
+#include "simulation/muon_spectrum.h"
 #include "simulation/sky.h"
 #include "text/shortest_text.h"
 
@@ -18,7 +21,8 @@ const char fit_header[] =
     "correlation,deviance,degrees_of_freedom,p_value,naive_rate_per_minute,"
     "naive_exponent,naive_exponent_low,naive_exponent_high,method,telescope,"
     "detection,noise_hz,window_ns,sky,background_per_minute,background_low,"
-    "background_high,background_fitted\n";
+    "background_high,background_fitted,normalisation,normalisation_low,"
+    "normalisation_high,matching_exponent\n";
 
 namespace {
 
@@ -58,6 +62,18 @@ struct sky_figures {
 sky_figures sky_of(const fit_run &run) {
   const fit_result &r = run.result;
   sky_figures s{};
+  const fit_problem &p = run.problem;
+  if (p.sky.law == sky_law::spectrum) {
+    // The normalisation's muons: those above the sky's least energy, and
+    // the vertical intensity above 1 GeV/c, with its own interval.
+    sky_model at = p.sky;
+    at.exponent = r.exponent;
+    s.flux = r.flux * drawn_flux(at);
+    s.flux_range = {NAN, NAN, false, false};
+    s.intensity = r.flux * other_per_unit(p, r.exponent);
+    s.intensity_range = r.other_range;
+    return s;
+  }
   if (run.problem.intensity) {
     s.intensity = r.flux;
     s.intensity_range = r.flux_range;
@@ -82,6 +98,20 @@ double model_per_minute(const fit_run &run, std::size_t i) {
 
 const counters &counters_of(const fit_problem &p, const setting &s) {
   return s.own_counters ? s.counter : p.counter;
+}
+
+// The cos^N that stands best for the fitted spectrum's muons that reach the
+// deepest layer the first row's requirement asks for.
+double matching_exponent_of(const fit_run &run) {
+  const fit_problem &p = run.problem;
+  const setting &s = p.settings.front();
+  sky_model at = p.sky;
+  at.exponent = run.result.exponent;
+  int last = s.rule.at_least - 1;
+  for (int i = 0; i < layers_max; ++i) {
+    last = (s.rule.needed >> i & 1U) != 0 ? std::max(last, i) : last;
+  }
+  return matching_exponent(p.scope, at, last, s.distance_cm);
 }
 
 // A value with as many decimals as show its error to two digits.
@@ -144,6 +174,23 @@ std::string with_interval(double value, const char *unit, const interval &i,
   // GCOVR_EXCL_BR_STOP
 }
 
+// The sky as the report names it.
+std::string sky_words(const sky_model &sky) {
+  if (sky.law == sky_law::cos_power) {
+    return "cos^N of the zenith angle";
+  }
+  std::string words = "the muon spectrum of Shukla and Sankrith (2018)";
+  if (sky.air_g_cm2 > 0.0) {
+    words += " under " + formatted("%.0f", sky.air_g_cm2) + " g/cm^2 of air";
+  }
+  for (int k = 0; k < sky.overburden_count; ++k) {
+    words += std::string(k == 0 ? ", below " : " and ") +
+             name_of(sky.overburden[k].what) + " of " +
+             shortest(sky.overburden[k].grams_cm2) + " g/cm^2";
+  }
+  return words;
+}
+
 // The values per layer joined by ';', as velmora-curve writes them.
 std::string per_layer(const double *values, int count) {
   std::string text;
@@ -174,10 +221,11 @@ std::string unseen_counts(const fit_run &run) {
     const setting &s = p.settings[i];
     bool seen = s.coincidences == 0.0;
     // The exponent held, or each whole one the fit may take.
+    const exponent_range r = range_of(p.sky);
     const int tries =
-        c.exponent_fixed ? 1 : 1 + static_cast<int>(model_exponent_max);
+        c.exponent_fixed ? 1 : 1 + static_cast<int>(r.high - r.low);
     for (int t = 0; !seen && t < tries; ++t) {
-      const double n = c.exponent_fixed ? c.arguments.sky.exponent : t;
+      const double n = c.exponent_fixed ? c.arguments.sky.exponent : r.low + t;
       seen = model_hz(p, i, 1.0, n) > 0.0;
     }
     if (!seen && run.method == model_method::monte_carlo) {
@@ -258,6 +306,7 @@ std::string start_fit(const fit_command &command, std::istream &in,
   fit_problem &p = run.problem;
   p.intensity = command.report_intensity;
   p.scope = a.scope;
+  p.sky = a.sky;
   std::copy(a.detection, a.detection + layers_max, p.counter.detection);
   std::copy(a.noise_hz, a.noise_hz + layers_max, p.counter.noise_hz);
   p.counter.window_ns = a.window_ns;
@@ -323,7 +372,11 @@ std::string start_fit(const fit_command &command, std::istream &in,
     }
     p.group[i] = g;
   }
-  run.drawn_at = command.exponent_fixed ? a.sky.exponent : 2.0;
+  // The Monte Carlo draws first at the sky's usual exponent: N = 2, or the
+  // spectrum's paper's index.
+  run.drawn_at = command.exponent_fixed           ? a.sky.exponent
+                 : a.sky.law == sky_law::spectrum ? paper_index
+                                                  : 2.0;
   run.redraws = 0;
   // Its untested branches only clean up after an allocation that throws.
   p.models.assign(representative.size(), // GCOVR_EXCL_BR_LINE
@@ -350,9 +403,9 @@ void model_setting_of(fit_run &run, std::size_t g) {
   setting s = p.settings[first];
   s.coincidences = counts;
   p.models[g] =
-      model_setting(p.scope, counters_of(p, s), s, run.method, run.drawn_at,
-                    run.command.arguments.seed, static_cast<std::uint32_t>(g),
-                    muons_max, run.stop);
+      model_setting(p.scope, counters_of(p, s), s, p.sky, run.method,
+                    run.drawn_at, run.command.arguments.seed,
+                    static_cast<std::uint32_t>(g), muons_max, run.stop);
 }
 
 fit_step fit_models(fit_run &run) {
@@ -422,7 +475,7 @@ std::string fit_report(const fit_run &run) {
                                : "window " + shortest(c.window_ns) + " ns") +
       (own > 0 ? "; " + std::to_string(own) + " rows give their own"
                : std::string()) +
-      "\nsky: cos^N of the zenith angle; background: " +
+      "\nsky: " + sky_words(p.sky) + "; background: " +
       (p.background == background_kind::none ? std::string("none")
        : p.background == background_kind::fixed
            ? shortest(p.background_per_minute) + " a minute, held"
@@ -430,7 +483,18 @@ std::string fit_report(const fit_run &run) {
       "\n";
   report += "\n";
   const double sky_error = r.flux_error;
-  if (p.intensity) {
+  const bool spectrum = p.sky.law == sky_law::spectrum;
+  if (spectrum) {
+    report += "normalisation A of the spectrum " +
+              with_interval(r.flux, " (1: as its paper gives it)", r.flux_range,
+                            sky_error);
+    const double error = shown_error(sky.intensity, sky.intensity_range);
+    report +=
+        "vertical intensity above 1 GeV/c = " + to_error(sky.intensity, error) +
+        " m^-2 s^-1 sr^-1\n" + interval_text(sky.intensity_range, error) + "\n";
+    report += "flux of its muons through a horizontal surface = " +
+              formatted("%.4g", sky.flux) + " cm^-2 min^-1\n";
+  } else if (p.intensity) {
     report += "intensity I, vertically " +
               with_interval(sky.intensity, " m^-2 s^-1 sr^-1",
                             sky.intensity_range, sky_error);
@@ -447,20 +511,33 @@ std::string fit_report(const fit_run &run) {
               " m^-2 s^-1 sr^-1\n" + interval_text(sky.intensity_range, error) +
               "\n";
   }
+  const char *const exponent_name = spectrum ? "index n" : "exponent N";
+  const exponent_range range = range_of(p.sky);
   if (r.exponent_fixed) {
-    report += "exponent N = " + shortest(r.exponent) + ", fixed\n";
+    report +=
+        std::string(exponent_name) + " = " + shortest(r.exponent) + ", fixed\n";
   } else {
     const int edge = r.exponent_edge;
-    report += "exponent N " +
-              with_interval(r.exponent, "", r.exponent_range, r.exponent_error,
-                            edge < 0   ? "<= "
-                            : edge > 0 ? ">= "
-                                       : "= ",
-                            edge != 0 ? "at the edge of 0 to 10" : "");
+    const std::string range_text =
+        "at the edge of " + shortest(range.low) + " to " + shortest(range.high);
+    report +=
+        exponent_name +
+        (" " + with_interval(r.exponent, "", r.exponent_range, r.exponent_error,
+                             edge < 0   ? "<= "
+                             : edge > 0 ? ">= "
+                                        : "= ",
+                             edge != 0 ? range_text.c_str() : ""));
     if (!std::isnan(r.correlation)) {
-      report += "correlation of " + std::string(p.intensity ? "I" : "J") +
-                " and N: " + formatted("%.2f", r.correlation) + "\n";
+      report += "correlation of " +
+                std::string(spectrum      ? "A and n"
+                            : p.intensity ? "I and N"
+                                          : "J and N") +
+                ": " + formatted("%.2f", r.correlation) + "\n";
     }
+  }
+  if (spectrum) {
+    report += "the cos^N it matches best at the telescope's threshold: N = " +
+              formatted("%.2f", matching_exponent_of(run)) + "\n";
   }
   if (p.background == background_kind::free) {
     const bool at_zero = r.background_range.low_at_limit &&
@@ -599,7 +676,8 @@ std::string fit_csv(const fit_run &run) {
   const auto exponent = [](double value) { return formatted("%.5f", value); };
   const auto rough = [](double value) { return formatted("%.4g", value); };
   const auto range = [&](const interval &i) {
-    return found(i.low) + "," + found(i.high);
+    return std::isnan(i.low) ? std::string(",")
+                             : found(i.low) + "," + found(i.high);
   };
   const auto exponents = [&](const interval &i, bool given) {
     return given ? exponent(i.low) + "," + exponent(i.high) : std::string(",");
@@ -619,10 +697,16 @@ std::string fit_csv(const fit_run &run) {
                : std::string(",,,")) +
       "," + (run.method == model_method::integral ? "integral" : "mc") + "," +
       telescope_text(p.scope) + ",";
+  const bool spectrum = p.sky.law == sky_law::spectrum;
   const std::string background =
-      ",cos^N," + found(r.background) + "," +
+      "," + (spectrum ? std::string("spectrum") : std::string("cos^N")) + "," +
+      found(r.background) + "," +
       (fitted_background ? range(r.background_range) : std::string(",")) + "," +
-      (fitted_background ? "1" : "0") + "\n";
+      (fitted_background ? "1" : "0") + "," +
+      (spectrum ? found(r.flux) + "," + range(r.flux_range) + "," +
+                      formatted("%.3f", matching_exponent_of(run))
+                : std::string(",,,")) +
+      "\n";
   // GCOVR_EXCL_BR_STOP
   std::string csv = fit_header;
   for (std::size_t i = 0; i < p.settings.size(); ++i) {

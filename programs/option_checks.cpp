@@ -174,6 +174,12 @@ std::string check_sky_law(reading &r, const options_given &given,
     return "--sky spectrum gives the sky's flux itself: it takes no --flux or "
            "--intensity";
   }
+  option = "intensity";
+  if (spectrum && commands == fit_only &&
+      given[option_index("intensity", commands)]) {
+    return "--intensity: with --sky spectrum the fit reports the vertical "
+           "intensity above 1 GeV/c beside the spectrum's normalisation";
+  }
   option = "exponent";
   if (spectrum && !given[option_index("exponent", commands)]) {
     sky.exponent = paper_index;

@@ -5,6 +5,8 @@
 
 #include "simulation/muon_range.h"
 
+#include <cmath>
+
 // N of the least-squares line ln I = ln I_v + N ln(cos theta) through the
 // intensity above `threshold_gev` (total energy) at 15 zenith cosines evenly
 // spaced from 0.3 to 1 (0 to 72.5 degrees, where a counter sees nearly all
@@ -15,3 +17,21 @@ double effective_exponent(double threshold_gev);
 // `m` overhead: a muon at zenith angle theta crosses thickness / cos(theta)
 // of it and must arrive with the kinetic energy to cross that.
 double effective_exponent_under(material m, double thickness_cm);
+
+// The least-squares slope of ln I(c) against ln c at 15 zenith cosines
+// evenly spaced from 0.3 to 1, I given as a function of the cosine: the
+// N of the cos^N that stands for it best.
+template <class Intensity> double fitted_slope(Intensity intensity) {
+  constexpr int points = 15;
+  constexpr double lowest_cos = 0.3;
+  double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+  for (int k = 0; k < points; ++k) {
+    const double c = lowest_cos + (1.0 - lowest_cos) * k / (points - 1);
+    const double x = std::log(c), y = std::log(intensity(c));
+    sx += x;
+    sy += y;
+    sxx += x * x;
+    sxy += x * y;
+  }
+  return (points * sxy - sx * sy) / (points * sxx - sx * sx);
+}

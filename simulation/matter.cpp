@@ -1,5 +1,7 @@
 #include "simulation/matter.h"
+#include "simulation/effective_exponent.h"
 #include "simulation/muon_spectrum.h"
+#include "simulation/sky.h"
 #include "simulation/soft_component.h"
 
 #include <algorithm>
@@ -216,30 +218,49 @@ std::uint32_t reached_layers(const telescope &scope, const sky_model &sky,
   return bottom_after == n ? reached | 1U << bottom : reached;
 }
 
-double axis_threshold_gev(const telescope &scope, const sky_model &sky,
-                          int layer_index, double tilt_deg,
-                          double distance_cm) {
-  const double cos_tilt = std::cos(tilt_deg * 3.14159265358979323846 / 180);
+namespace {
+
+// The total energy a muon needs to reach layer i (the bottom at
+// `distance_cm`): through the overburden from a zenith angle of cosine
+// `cos_zenith`, and through every layer and absorber above the layer, whole,
+// `slant` times its thickness.
+double threshold_gev(const telescope &scope, const sky_model &sky,
+                     int layer_index, double cos_zenith, double slant,
+                     double distance_cm) {
   const int bottom = bottom_of(scope);
   // Going up the slabs above the layer, the energy each needs above it.
   double kinetic = 0.0;
-  const auto up_through = [&](const layer &box, material what) {
-    kinetic = kinetic_of_range(what, box.thickness_cm * density_g_cm3(what) +
-                                         range_g_cm2(what, kinetic));
-  };
-  // Above the layer: every layer and absorber shallower than it (for the
-  // bottom, every one above the bottom at `distance_cm`), deepest first.
   const slab_order order = order_of(scope, sky, distance_cm);
   const double depth =
       layer_index == bottom ? distance_cm : scope.layers[layer_index].depth_cm;
   for (int k = order.below - 1; k >= 0; --k) {
     const slab s = slab_of(scope, order.index[k]);
     if (s.box.depth_cm < depth && s.layer_index != layer_index) {
-      up_through(s.box, s.what);
+      kinetic = kinetic_of_range(s.what, slant * s.box.thickness_cm *
+                                                 density_g_cm3(s.what) +
+                                             range_g_cm2(s.what, kinetic));
     }
   }
-  return muon_mass_gev +
-         overburden_kinetic(sky, cos_tilt > 0.0 ? cos_tilt : 1.0, kinetic);
+  return muon_mass_gev + overburden_kinetic(sky, cos_zenith, kinetic);
+}
+
+} // namespace
+
+double axis_threshold_gev(const telescope &scope, const sky_model &sky,
+                          int layer_index, double tilt_deg,
+                          double distance_cm) {
+  const double cos_tilt = std::cos(tilt_deg * 3.14159265358979323846 / 180);
+  return threshold_gev(scope, sky, layer_index, cos_tilt > 0.0 ? cos_tilt : 1.0,
+                       1.0, distance_cm);
+}
+
+double matching_exponent(const telescope &scope, const sky_model &sky,
+                         int layer_index, double distance_cm) {
+  return fitted_slope([&](double c) {
+    return zenith_factor(c, sky.exponent) *
+           site_intensity_above(sky, threshold_gev(scope, sky, layer_index, c,
+                                                   1.0 / c, distance_cm));
+  });
 }
 
 double soft_flux_reaching(const telescope &scope, const sky_model &sky,

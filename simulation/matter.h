@@ -63,6 +63,14 @@ std::uint32_t reached_layers(const telescope &scope, const sky_model &sky,
 double axis_threshold_gev(const telescope &scope, const sky_model &sky,
                           int layer, double tilt_deg, double distance_cm);
 
+// The N of the cos^N law that stands best for the spectrum's muons that
+// reach layer i of the telescope lying level (the bottom at `distance_cm`),
+// from their zenith angles of cosine 0.3 to 1: each from cosine c needing
+// the energy to cross the overburden and the slabs above the layer, each
+// 1/c times its thickness.
+double matching_exponent(const telescope &scope, const sky_model &sky,
+                         int layer, double distance_cm);
+
 // The flux through a horizontal surface, cm^-2 min^-1, of the soft
 // component at sea level (soft_component.h) that reaches layer i coming
 // down the axis as axis_threshold_gev takes it: electrons and positrons

@@ -137,6 +137,11 @@ double muon_intensity_gev(double energy_gev, double cos_zenith, double index) {
          zenith_factor(cos_zenith, n);
 }
 
+double log_intensity_slope(double energy_gev, double cos_zenith) {
+  return std::log((e0 + ec) / (e0 + energy_gev)) -
+         std::log(atmosphere_path_ratio(cos_zenith));
+}
+
 double vertical_intensity_above(double threshold_gev, double index) {
   const double e = std::fmax(threshold_gev, muon_mass_gev);
   if (std::isinf(e)) {

@@ -34,6 +34,11 @@ double zenith_factor(double cos_zenith, double index = paper_index);
 double muon_intensity_gev(double energy_gev, double cos_zenith,
                           double index = paper_index);
 
+// d ln I / dn at total energy E and zenith cosine, less what the index's
+// own factor (n - 1) gives: I at index n is I at n0 times (n - 1)/(n0 - 1)
+// exp((n - n0) times this), for weighting a muon drawn at n0 to n.
+double log_intensity_slope(double energy_gev, double cos_zenith);
+
 // The intensity of muons of total energy above `threshold_gev` from that
 // zenith cosine, m^-2 s^-1 sr^-1: the integral of muon_intensity_gev to
 // infinity, in closed form (relative accuracy about 1e-13), by quadrature

@@ -297,13 +297,14 @@ const command_case cases[] = {
      "exponent_fixed,correlation,deviance,degrees_of_freedom,p_value,"
      "naive_rate_per_minute,naive_exponent,naive_exponent_low,"
      "naive_exponent_high,method,telescope,detection,noise_hz,window_ns,sky,"
-     "background_per_minute,background_low,background_high,background_fitted\n"
+     "background_per_minute,background_low,background_high,background_fitted,"
+     "normalisation,normalisation_low,normalisation_high,matching_exponent\n"
      "0,0,10,all,1490,600,149,", 0, {},
      measured,
      // J to seven digits, with the intensity's interval; N fixed: no
      // interval and no correlation; the counters and the sky assumed.
      {",1.068345,1.047687,1.089273,113.3549,111.163,115.5754,2,,,1,,24.50336,2,",
-      ",integral,10x31|10x31@d:0:0,1;1,0;0,,cos^N,0,,,0\n"}},
+      ",integral,10x31|10x31@d:0:0,1;1,0;0,,cos^N,0,,,0,,,,\n"}},
     // The report of the intensity gives the flux it implies beside it:
     // J = 2 pi I / (N + 2): 2 pi 111.1 / 3.922 m^-2 s^-1 is 1.068 cm^-2 min^-1.
     {"fit_intensity", {fit, "--intensity", "--method", "integral"}, "",
@@ -370,7 +371,7 @@ const command_case cases[] = {
     // Fitted, its N goes into the CSV; no degree of freedom is left.
     {"fit_of_one_tilt_csv", {fit, "--csv", "--paddles", "5x5x1"}, "",
      "tilt_deg,tilt_azimuth_deg,distance_cm,", 0, {}, one_tilt,
-     {"\n0,0,3,all,130,600,13,1.140175,", ",0,,,,,,mc,5x5x1|5x5x1@d:0:0,1;1,0;0,,cos^N,0,,,0\n"}},
+     {"\n0,0,3,all,130,600,13,1.140175,", ",0,,,,,,mc,5x5x1|5x5x1@d:0:0,1;1,0;0,,cos^N,0,,,0,,,,\n"}},
     {"fit_from_a_terminal", {fit}, "velmora-fit: give a FILE of measurements, or pipe them in",
      "", 2, from_a_terminal},
     // Given a FILE, standard input is left alone.

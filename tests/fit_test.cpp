@@ -42,8 +42,9 @@ fit_problem problem_of(const telescope &scope, const counters &c,
                        double drawn_at) {
   fit_problem p{false, scope, c, std::move(settings), {}};
   for (std::size_t i = 0; i < p.settings.size(); ++i) {
-    p.models.push_back(model_setting(scope, c, p.settings[i], method, drawn_at,
-                                     1, static_cast<std::uint32_t>(i), 2e5));
+    p.models.push_back(model_setting(scope, c, p.settings[i], cos_sky(2),
+                                     method, drawn_at, 1,
+                                     static_cast<std::uint32_t>(i), 2e5));
   }
   return p;
 }
@@ -370,7 +371,7 @@ TEST(model_setting, weighted_error_is_the_spread_over_seeds) {
   double sum = 0, squares = 0, stated = 0;
   for (int seed = 1; seed <= seeds; ++seed) {
     fit_problem p{false, scope, plain(), {s}, {}};
-    p.models.push_back(model_setting(scope, plain(), s,
+    p.models.push_back(model_setting(scope, plain(), s, cos_sky(2),
                                      model_method::monte_carlo, 2,
                                      static_cast<std::uint32_t>(seed), 0, 2e5));
     const double hz = model_hz(p, 0, 1, 8);

@@ -51,6 +51,11 @@ SAME_FIT = [
     ("--tilt-azimuth 30 --method mc", dict(tilt_azimuth=30, method="mc")),
     ("--seed 3 --method mc", dict(seed=3, method="mc")),
     ("--threads 1 --method mc", dict(threads=1, method="mc")),
+    ("--background free --method mc", dict(background="free", method="mc")),
+    ("--sky spectrum --altitude 1000 --overburden concrete:20 --method mc",
+     dict(sky="spectrum", altitude=1000, overburden="concrete:20", method="mc")),
+    ("--sky spectrum --paddles 10x31x1 --absorber lead:10x31x1@1",
+     dict(sky="spectrum", paddles="10x31x1", absorber=["lead:10x31x1@1"])),
 ]
 
 
