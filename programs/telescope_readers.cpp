@@ -209,11 +209,10 @@ std::string read_absorber(const char *text, reading &r) {
       read_number(rest.substr(0, at).c_str(), thickness) &&
       read_number(rest.substr(at + 1).c_str(), depth)) {
     // Across the telescope: as wide as any layer may lie from the top.
-    if (!(thickness >= size_min_cm && thickness <= place_max_cm &&
-          depth >= 0.0 && depth <= place_max_cm)) {
+    if (!(thickness >= 0.0 && thickness <= place_max_cm && depth >= 0.0 &&
+          depth <= place_max_cm)) {
       return "absorber " + quoted(whole) +
-             " has no THICKNESS from 1e-6 to 1e6 cm and DEPTH of 0 or more up "
-             "to 1e6 cm";
+             " has no THICKNESS and DEPTH from 0 to 1e6 cm";
     }
     a.box = {2 * absorber_across_cm, 2 * absorber_across_cm, thickness,
              -absorber_across_cm,    -absorber_across_cm,    depth};
@@ -223,9 +222,6 @@ std::string read_absorber(const char *text, reading &r) {
         "is not MATERIAL:WxLxT@DEPTH[,DX,DY] or MATERIAL:T@DEPTH in cm, as "
         "lead:20x20x5@3 or lead:5@3",
         a.box);
-    if (problem.empty() && a.box.thickness_cm == 0.0) {
-      problem = "absorber " + quoted(whole) + " has no thickness (WxLxT)";
-    }
     if (!problem.empty()) {
       return problem;
     }

@@ -123,12 +123,12 @@ slab_order order_of(const telescope &scope, const sky_model &sky,
   }
   std::stable_sort(order.index, order.index + order.count,
                    [&](int a, int b) { return depth_of(a) < depth_of(b); });
-  // Those at or below the bottom's upper face lie below it, at this
-  // distance as at every other of a run.
-  order.below = 0;
-  while (order.below < order.count &&
-         depth_of(order.index[order.below]) < distance_cm) {
-    ++order.below;
+  // The absorbers at or below the bottom's upper face lie below it, at
+  // this distance as at every other of a run, deeper than every layer above
+  // the bottom: the last of the order.
+  order.below = order.count;
+  for (int k = 0; k < scope.absorber_count; ++k) {
+    order.below -= scope.absorbers[k].box.depth_cm >= distance_cm ? 1 : 0;
   }
   const range_table plastic = table_of(scintillator);
   std::copy(plastic.range_g_cm2, plastic.range_g_cm2 + range_rows,

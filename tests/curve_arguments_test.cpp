@@ -3,6 +3,8 @@
 #include "programs/curve_arguments.h"
 #include "programs/curve_run.h"
 #include "programs/fit_run.h"
+#include "simulation/muon_range.h"
+#include "simulation/muon_spectrum.h"
 #include "text/shortest_text.h"
 
 #include <gtest/gtest.h>
@@ -45,6 +47,50 @@ void PrintTo(const refusal_case &c, std::ostream *os) {
 }
 
 const refusal_case refusals[] = {
+    // The sky and the matter it meets.
+    {{"--sky", "sun", "5"}, "sky 'sun' is not cos or spectrum", "sky"},
+    {{"--sky", "spectrum", "--altitude", "5000", "5"},
+     "altitude '5000' is not a number from 0 to 4000",
+     "altitude"},
+    {{"--sky", "spectrum", "--overburden", "marble:3", "5"},
+     "overburden 'marble:3' is not MATERIAL:THICKNESS, the material one of "
+     "lead,",
+     "overburden"},
+    {{"--sky", "spectrum", "--overburden", "rock:0", "5"},
+     "overburden 'rock:0' has no THICKNESS above 0",
+     "overburden"},
+    {{"--sky", "spectrum", "--overburden", "rock:1e5", "5"},
+     "overburden 'rock:1e5' is more than 1e5 g/cm^2",
+     "overburden"},
+    {{"--sky", "spectrum", "--absorber", "lead:20x20x3@-1", "5"},
+     "absorber 'lead:20x20x3@-1' is not MATERIAL:WxLxT@DEPTH",
+     "absorber"},
+    {{"--sky", "spectrum", "--layer", "10x31x2@3", "--absorber", "lead:4@4",
+      "10"},
+     "absorber 1 at depths 4 to 8 would lie in layer 2",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:4@4", "3,10"},
+     "absorber 1 would lie above the lower paddle at some distances and below "
+     "it at others",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:4@4", "6"},
+     "absorber 1 at depths 4 to 8 would lie in the lower paddle at distance 6",
+     "absorber"},
+    {{"--absorber", "lead:4@4", "10"},
+     "--absorber needs --sky spectrum",
+     "absorber"},
+    {{"--overburden", "rock:10", "5"},
+     "--overburden needs --sky spectrum",
+     "overburden"},
+    {{"--sky", "spectrum", "--flux", "2", "5"},
+     "--sky spectrum gives the sky's flux itself",
+     "sky"},
+    {{"--sky", "spectrum", "--exponent", "6", "5"},
+     "exponent '6' is not a spectrum index from 2 to 5",
+     "exponent"},
+    {{"--sky", "spectrum", "--law", "isotropic", "5"},
+     "--law isotropic takes no --sky spectrum",
+     "law"},
     {{"--top", "0x31", "5"},
      "top paddle '0x31' is not a width and a length",
      "top"},
@@ -622,6 +668,53 @@ TEST(fit_run, rows_of_one_setting_fit_as_their_sum) {
   EXPECT_NEAR(split.result.flux, whole.result.flux, 1e-7 * whole.result.flux);
   EXPECT_NEAR(split.result.exponent, whole.result.exponent, 1e-6);
   EXPECT_EQ(split.result.degrees_of_freedom, 3);
+}
+
+// Guards against muons drawn at the wrong energies or zenith angles, or
+// stopped by the wrong matter: two thin paddles at no distance count every
+// muon that gets through the overburden to the top, the top's area times
+// the flux through a horizontal surface of the spectrum's muons above each
+// zenith angle's threshold, integrated here by Simpson's rule, within four
+// standard errors.
+TEST(curve_run, spectrum_under_an_overburden_is_the_integral_above_it) {
+  constexpr double pi = 3.14159265358979323846;
+  const double grams = 100 * density_g_cm3(material::shielding_concrete);
+  constexpr int steps = 4000;
+  double flux = 0.0;
+  for (int k = 0; k <= steps; ++k) {
+    const double c = static_cast<double>(k) / steps;
+    const double threshold =
+        c == 0.0 ? HUGE_VAL
+                 : muon_mass_gev + kinetic_energy_to_cross_gev(
+                                       material::shielding_concrete, grams / c);
+    const double f = c == 0.0 ? 0.0 : intensity_above(threshold, c) * c;
+    flux += f * (k == 0 || k == steps ? 1 : k % 2 == 1 ? 4 : 2) / (3.0 * steps);
+  }
+  const double expected = 10 * 31 * 2 * pi * flux * 60 / 1e4;
+  const auto row = curve_rows({"--sky", "spectrum", "--overburden",
+                               "concrete:100", "--muons", "2000000", "0"})[0];
+  const double rate = std::stod(row.at("rate_per_minute"));
+  const double error = std::stod(row.at("rate_error_per_minute"));
+  EXPECT_NEAR(rate, expected, 4 * error) << error;
+}
+
+// Guards against a slab that takes what it should not: one of no
+// thickness, across the telescope or placed as a layer, changes no count
+// of the spectrum's muons, tilted, through a stack.
+TEST(curve_run, slab_of_no_thickness_changes_no_count) {
+  const auto counts = [](std::vector<std::string> words) {
+    words.insert(words.end(), {"--sky", "spectrum", "--muons", "100000",
+                               "--tilt", "30", "--layer", "10x31@4", "10,20"});
+    std::string rows;
+    for (const auto &row : curve_rows(words)) {
+      rows += row.at("coincidences") + "," + row.at("rate_per_minute") + "\n";
+    }
+    return rows;
+  };
+  const std::string without = counts({});
+  EXPECT_EQ(counts({"--absorber", "lead:0@5"}), without);
+  EXPECT_EQ(counts({"--absorber", "lead:10x31x0@5"}), without);
+  EXPECT_NE(counts({"--absorber", "lead:20@5"}), without);
 }
 
 // The Monte Carlo draws its muons again where the fit lands far from where
