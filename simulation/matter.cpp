@@ -145,6 +145,18 @@ slab_order order_of(const telescope &scope, const sky_model &sky,
   for (int k = 0; k < sky.overburden_count; ++k) {
     take(sky.overburden[k].what);
   }
+  order.slab_grams = 0.0;
+  for (int k = 0; k < order.count; ++k) {
+    const slab s = slab_of(scope, order.index[k]);
+    order.slab_grams += s.box.thickness_cm * density_g_cm3(s.what);
+  }
+  order.overburden_grams = 0.0;
+  for (int k = 0; k < sky.overburden_count; ++k) {
+    order.overburden_grams += sky.overburden[k].grams_cm2;
+  }
+  order.grams_cap = 4.0 * (order.slab_grams + order.overburden_grams);
+  const range_table least{plastic.kinetic_mev, order.least_range, range_rows};
+  order.spare_kinetic_gev = 1.1 * kinetic_of_range(least, order.grams_cap);
   return order;
 }
 
@@ -157,6 +169,13 @@ std::uint32_t reached_layers(const telescope &scope, const sky_model &sky,
     return all;
   }
   double kinetic = track.energy_gev - muon_mass_gev;
+  // A chord is never longer than its slab's thickness over the track's
+  // cosine to the axis.
+  const double most_grams = order.slab_grams / track.axis_cosine +
+                            order.overburden_grams / track.sky_cosine;
+  if (most_grams <= order.grams_cap && kinetic > order.spare_kinetic_gev) {
+    return all;
+  }
   // The grams on its way, slab by slab, in the order the track meets them
   // (see matter.h): up the axis those below the bottom first.
   double grams[layers_max + absorbers_max];

@@ -39,6 +39,12 @@ struct slab_order {
   // materials the telescope and the sky hold: a muon with more energy than
   // this table gives for all the grams on its way gets everywhere.
   double least_range[range_rows];
+  // The most grams a track along directions within about 75 degrees of
+  // both the axis and the zenith can meet, every slab crossed whole, and
+  // the kinetic energy that takes it past all of them with a tenth to
+  // spare in the most stopping material: most muons are past everything
+  // at the cost of two divisions.
+  double slab_grams, overburden_grams, grams_cap, spare_kinetic_gev;
 };
 
 // `distance_cm`, any of a run's, tells the absorbers below the bottom.
