@@ -4,15 +4,25 @@
 # freshly bootstrapped minimal Debian 12 root, with nothing installed beyond
 # the base system; then makes the Debian packages there and installs them
 # into a second fresh root, where the commands and `import velmora` must
-# work with what the packages' dependencies bring. Needs root and debootstrap; the mirror is the one this
-# machine's own apt configuration names, and DNS and the trust for TLS are
-# this machine's own.
+# work with what the packages' dependencies bring. Needs root and
+# debootstrap; the mirror is the one this machine's own apt configuration
+# names, and DNS and the trust for TLS are this machine's own. With a
+# folder as its argument, leaves there the packages made in the root and
+# the page they hold, for checks outside it.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
+out=${1-}
+if [ -n "$out" ] && [ ! -d "$out" ]; then
+  echo "fresh-debian: '$out' is not a folder" >&2
+  exit 2
+fi
 root=$(mktemp -d "${TMPDIR:-/tmp}/velmora-fresh.XXXXXX")
 installed=$(mktemp -d "${TMPDIR:-/tmp}/velmora-installed.XXXXXX")
 
+second=
 cleanup() {
+  if [ -n "$second" ]; then kill "$second" 2>/dev/null || true; fi
+  wait
   for tree in "$root" "$installed"; do
     if mountpoint -q "$tree/proc"; then umount "$tree/proc"; fi
     # Never remove a tree that still has something mounted in it.
@@ -39,6 +49,10 @@ bootstrap() {
 t0=$(seconds)
 bootstrap "$root"
 echo "fresh-debian: bootstrapped in $(($(seconds) - t0)) s"
+# The second root, for the packages, meanwhile: mostly a wait on the
+# network beside the first root's builds.
+bootstrap "$installed" &
+second=$!
 
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 # This machine's trust for TLS, for npm in the root: on a network whose proxy
@@ -79,7 +93,11 @@ echo "fresh-debian: ./setup test passed in $(($(seconds) - t0)) s"
 # need.
 t0=$(seconds)
 in_root 'cmake --workflow --preset package >/dev/null'
-bootstrap "$installed"
+if [ -n "$out" ]; then
+  cp "$root"/root/velmora/build/package/*.deb "$root/root/velmora/build/web/velmora.html" "$out/"
+fi
+wait "$second" || { echo "fresh-debian: the second root did not bootstrap" >&2; exit 1; }
+second=
 cp /etc/resolv.conf "$installed/etc/resolv.conf"
 cp "$root"/root/velmora/build/package/*.deb "$installed/root/"
 mount -t proc proc "$installed/proc"
