@@ -120,11 +120,10 @@ function plotAxisTicks(svg, low, high, length, widest) {
 // figure: {title, description, xLabel, yLabel, series: [{label, points:
 // [{x, y, error}], colour (index; the series' own by default), markers
 // (false: a line alone), joined (false: markers and error bars alone),
-// swatch ('both': a marker on a line in the legend), dashed (true: a
-// dashed line)}], lines: [{label,
-// colour (index), at: x => y}]}. A series or line without a label has no
-// entry in the legend. Returns {dense}: whether some curve was drawn
-// without its markers.
+// swatch ('both': a marker on a line in the legend), dashed (true: its
+// line dashed)}], lines: [{label, colour (index), at: x => y}]}. A series
+// or line without a label has no entry in the legend. Returns {dense}:
+// whether some curve was drawn without its markers.
 export function drawPlot(container, figure) {
   // Drawn at the size it is shown, so that its text stays readable on a
   // phone.
