@@ -3,7 +3,8 @@
 // then fitted in a worker, a setting's model at a time; the report, its
 // CSV and a plot of the rates with the fit.
 import {showCommand} from './command_line.js';
-import {$, checkFields, fitFields, flat, optionPairs, placeProblem, showProblem} from './form.js';
+import {$, checkFields, fitFields, flat, optionPairs, placeProblem, showProblem,
+  shown} from './form.js';
 import {quoted} from './links.js';
 import {curves, drawFigure, offer, parseCsv} from './results.js';
 import {endRun, fit, markStale, setRunning, startWorker, status} from './runs.js';
@@ -21,7 +22,7 @@ export function runFit() {
     markStale(fit, true);
   }
   const fields = fitFields();
-  for (const id of ['fit-general', 'fit-data', 'layers']) {
+  for (const id of ['fit-general', 'fit-data', 'layers', 'overburdens', 'absorbers']) {
     showProblem(id, '');
   }
   if (!checkFields(fields)) {
@@ -43,7 +44,7 @@ export function runFit() {
     return;
   }
   const pairs = optionPairs(fields);
-  if ($('fit-intensity').checked) {
+  if ($('fit-intensity').checked && shown('fit-intensity')) {
     pairs.push(['--intensity', null]);
   }
   const words = flat(pairs);

@@ -1,28 +1,43 @@
 // The form: its fields, each checked by velmora-curve's own code with the
-// command's message shown beside a bad one; the list of layers; the choices
-// between two ways of giving one thing.
+// command's message shown beside a bad one; the lists of layers, slabs and
+// absorbers; the choices between two ways of giving one thing, and the
+// fields of one sky alone.
 import {check} from './simulation.js';
 
 export const $ = (id) => document.getElementById(id);
 
 // velmora-curve's options in the order its command line is written (that
 // of its help); each is a field of the same id and a key of the page's
-// address. 'layer' is a list of fields, one per layer: layer-2, layer-3, …
+// address. A list's option (lists, below) is a list of fields, one a value:
+// layer-2, layer-3, …
 export const curveOptions = ['law', 'muons', 'flux', 'intensity', 'paddles', 'top', 'bottom',
-  'offset', 'layer', 'min-path', 'require', 'detection', 'noise', 'window', 'precision', 'exponent',
-  'tilt', 'tilt-azimuth', 'seed', 'method'];
-// velmora-fit's, in its order, each with its field: the telescope's are
-// the curve's own, the fit's own are fit-….
+  'offset', 'layer', 'absorber', 'min-path', 'require', 'detection', 'noise', 'window',
+  'precision', 'exponent', 'sky', 'altitude', 'overburden', 'tilt', 'tilt-azimuth', 'seed',
+  'method'];
+// velmora-fit's, in its order, each with its field: the telescope's and
+// the sky's are the curve's own, the fit's own are fit-….
 export const fitOptions = [['paddles', 'paddles'], ['top', 'top'], ['bottom', 'bottom'],
-  ['offset', 'offset'], ['layer', 'layer'], ['min-path', 'min-path'], ['require', 'fit-require'],
-  ['detection', 'detection'], ['noise', 'noise'], ['window', 'window'],
-  ['exponent', 'fit-exponent'], ['tilt-azimuth', 'fit-tilt-azimuth'], ['seed', 'fit-seed'],
+  ['offset', 'offset'], ['layer', 'layer'], ['absorber', 'absorber'], ['min-path', 'min-path'],
+  ['require', 'fit-require'], ['detection', 'detection'], ['noise', 'noise'],
+  ['window', 'window'], ['exponent', 'fit-exponent'], ['sky', 'sky'], ['altitude', 'altitude'],
+  ['overburden', 'overburden'], ['tilt-azimuth', 'fit-tilt-azimuth'], ['seed', 'fit-seed'],
   ['method', 'fit-method'], ['background', 'fit-background']];
 // Two ways of giving the same thing, one of which the page hides.
 export const alternatives = [['paddle-sizes', {same: ['paddles'], apart: ['top', 'bottom']}],
   ['sky-given', {flux: ['flux'], intensity: ['intensity']}]];
-// As many as the command takes between the paddles.
-export const layersMax = 6;
+// The options given once a value, each a list of rows that may be added
+// and removed, as many as the command takes: its rows (OPTION-rows), its
+// button (add-OPTION), its help and problem (OPTIONs-help, OPTIONs-problem);
+// a row's field is the option and its number, as the command numbers them
+// in its messages (the layers from 2: the upper paddle is layer 1).
+export const lists = {
+  layer: {max: 6, first: 2, name: 'Layer', placeholder: '10x31x1@5'},
+  overburden: {max: 4, first: 1, name: 'Slab', placeholder: 'concrete:30'},
+  absorber: {max: 6, first: 1, name: 'Absorber', placeholder: 'lead:5@3'},
+};
+// What hides fields: the alternative left unchosen, and the fields of the
+// other sky (data-sky="cos" or "spectrum"). A hidden field gives no option.
+const gates = '.alternative, [data-sky]';
 
 // A field's text, or "" when it holds nothing but blanks.
 export function valueOf(id) {
@@ -34,14 +49,38 @@ export function distanceWords() {
   return valueOf('distances').split(/\s+/).filter((w) => w !== '');
 }
 
-export function layerIds() {
-  return [...$('layer-rows').querySelectorAll('input')].map((input) => input.id);
+// The fields of a list's rows, from the top.
+export function listIds(option) {
+  return [...$(`${option}-rows`).querySelectorAll('input')].map((input) => input.id);
 }
 
-// Whether a field is not one of the alternatives left unchosen.
-function chosen(id) {
-  const alternative = $(id).closest('.alternative');
-  return !alternative || !alternative.hidden;
+// Whether an element is shown: not in an alternative left unchosen nor
+// among the other sky's fields.
+export function shown(id) {
+  for (let node = $(id).closest(gates); node; node = node.parentElement.closest(gates)) {
+    if (node.hidden) {
+      return false;
+    }
+  }
+  return true;
+}
+
+export const spectrumSky = () => $('sky').value === 'spectrum';
+
+// Shows the fields of the sky chosen and hides the other's. With the
+// spectrum the exponent is its index: the default shown is that sky's, and
+// a fixed exponent left at the other sky's default, which this sky may
+// refuse, becomes this one's.
+export function showSky() {
+  const [sky, other] = spectrumSky() ? ['spectrum', 'cos'] : ['cos', 'spectrum'];
+  for (const node of document.querySelectorAll('[data-sky]')) {
+    node.hidden = node.dataset.sky !== sky;
+  }
+  $('exponent').placeholder = $('exponent').dataset[sky];
+  const fixed = $('fit-exponent');
+  if (fixed.value.trim() === fixed.dataset[other]) {
+    fixed.value = fixed.dataset[sky];
+  }
 }
 
 // The fields of a panel that give options, as {id, option}, in the order
@@ -49,9 +88,11 @@ function chosen(id) {
 function fieldsOf(pairs) {
   const fields = [];
   for (const [option, id] of pairs) {
-    if (option === 'layer') {
-      fields.push(...layerIds().map((layer) => ({id: layer, option})));
-    } else if (chosen(id)) {
+    if (lists[option]) {
+      if (shown(`${option}-rows`)) {
+        fields.push(...listIds(option).map((row) => ({id: row, option})));
+      }
+    } else if (shown(id)) {
       fields.push({id, option});
     }
   }
@@ -119,16 +160,16 @@ export const flat = (pairs) => pairs.flatMap(([option, value]) => (value === nul
 
 // Shows a problem of the command line as a whole at the field of the
 // option it concerns, or at `general` (general or fit-general) with the
-// focus on the panel's button; the layers' at the list of them, the focus
-// on the layer it names.
+// focus on the panel's button; a list's at the row it names ("layer 3 …",
+// "absorber 1 …"), else at the list, the focus on that row or the first.
 export function placeProblem(option, problem, fields, general) {
-  if (option === 'layer') {
-    showProblem('layers', problem);
-    const named = /^layer (\d+) /.exec(problem);
-    const ids = layerIds();
-    const id = named && ids.includes(`layer-${named[1]}`) ? `layer-${named[1]}` : ids[0];
-    if (id) {
-      reveal(id);
+  if (lists[option]) {
+    const named = new RegExp(`^${option} (\\d+) `).exec(problem);
+    const ids = listIds(option);
+    const id = named && ids.includes(`${option}-${named[1]}`) ? `${option}-${named[1]}` : null;
+    showProblem(id || `${option}s`, problem);
+    if (id || ids[0]) {
+      reveal(id || ids[0]);
     }
     return;
   }
@@ -145,47 +186,50 @@ export function choose(name, value) {
   }
 }
 
-// A row of the list of layers, its field the size and place of one. The
-// list hears a "change" for a row removed as for a layer edited.
-export function addLayer(value) {
+// A row of a list, its field one value of the option. The list hears a
+// "change" for a row removed as for a value edited.
+export function addRow(option, value) {
   const row = document.createElement('li');
   const label = document.createElement('label');
   const line = document.createElement('div');
-  line.className = 'layer-line';
+  line.className = 'row-line';
   const input = document.createElement('input');
-  Object.assign(input, {autocomplete: 'off', spellcheck: false, placeholder: '10x31x1@5', value});
+  Object.assign(input, {autocomplete: 'off', spellcheck: false,
+    placeholder: lists[option].placeholder, value});
   const remove = document.createElement('button');
   Object.assign(remove, {type: 'button', className: 'secondary', textContent: 'Remove'});
   const problem = document.createElement('p');
   problem.className = 'problem';
   line.append(input, remove);
   row.append(label, line, problem);
-  $('layer-rows').append(row);
+  $(`${option}-rows`).append(row);
   input.addEventListener('input', () => showProblem(input.id, ''));
-  input.addEventListener('change', () => checkField({id: input.id, option: 'layer'}));
+  input.addEventListener('change', () => checkField({id: input.id, option}));
   remove.addEventListener('click', () => {
     const next = row.nextElementSibling;
     row.remove();
-    numberLayers();
-    (next ? next.querySelector('input') : $('add-layer')).focus();
-    $('layer-rows').dispatchEvent(new Event('change'));
+    numberRows(option);
+    (next ? next.querySelector('input') : $(`add-${option}`)).focus();
+    $(`${option}-rows`).dispatchEvent(new Event('change'));
   });
-  numberLayers();
+  numberRows(option);
   return input;
 }
 
-// Numbers the layers as the command does, the upper paddle 1.
-function numberLayers() {
-  [...$('layer-rows').children].forEach((row, k) => {
-    const id = `layer-${k + 2}`;
+// Numbers a list's rows as the command does.
+function numberRows(option) {
+  const {max, first, name} = lists[option];
+  const rows = $(`${option}-rows`);
+  [...rows.children].forEach((row, k) => {
+    const id = `${option}-${k + first}`;
     const [label, input, remove, problem] = ['label', 'input', 'button', '.problem']
       .map((s) => row.querySelector(s));
     input.id = id;
     problem.id = `${id}-problem`;
     label.htmlFor = id;
-    label.textContent = `Layer ${k + 2}`;
-    input.setAttribute('aria-describedby', `layers-help ${id}-problem`);
-    remove.setAttribute('aria-label', `Remove layer ${k + 2}`);
+    label.textContent = `${name} ${k + first}`;
+    input.setAttribute('aria-describedby', `${option}s-help ${id}-problem`);
+    remove.setAttribute('aria-label', `Remove ${name.toLowerCase()} ${k + first}`);
   });
-  $('add-layer').disabled = $('layer-rows').children.length >= layersMax;
+  $(`add-${option}`).disabled = rows.children.length >= max;
 }

@@ -1,7 +1,7 @@
 // The page's address: the curve's inputs, so that a link gives the same
 // run, and a link's inputs put back in their fields.
-import {$, addLayer, alternatives, checkField, choose, curveFields, curveOptions, layerIds,
-  layersMax, showProblem, valueOf} from './form.js';
+import {$, addRow, alternatives, checkField, choose, curveFields, curveOptions, listIds, lists,
+  showProblem, showSky, valueOf} from './form.js';
 import {check} from './simulation.js';
 
 // The keys of a link: the curve's fields, whether to run, and, unlisted,
@@ -38,17 +38,17 @@ export function saveAddress() {
 
 // Puts a link's inputs in their fields. A link the page would not have
 // written (a key it does not know or gives twice, a value its field cannot
-// hold, two ways of one thing, a run other than 1) is shown as a problem
-// and runs nothing, rather than run something else than it says. Returns
-// {run, refused}: whether to run now, and whether the link asked to run
-// but may not.
+// hold, two ways of one thing, a field the sky it gives has not, a run
+// other than 1) is shown as a problem and runs nothing, rather than run
+// something else than it says. Returns {run, refused}: whether to run now,
+// and whether the link asked to run but may not.
 export function restoreFromAddress() {
   const query = new URLSearchParams(location.search);
   const problems = [];
   const seen = new Set();
   let fits = true;
   for (const [key, value] of query) {
-    if (seen.has(key) && key !== 'layer') {
+    if (seen.has(key) && !lists[key]) {
       problems.push(`${quoted(key)} is given twice`);
     } else if (key === 'run') {
       if (value !== '1') {
@@ -60,13 +60,14 @@ export function restoreFromAddress() {
       } else {
         problems.push(`workers=${quoted(value)}: a number of workers from 1 to ${workersMax}`);
       }
-    } else if (key === 'layer') {
-      if (layerIds().length === layersMax) {
-        problems.push(`${quoted(key)} is given more than ${layersMax} times: that many layers at most lie between the paddles`);
+    } else if (lists[key]) {
+      const {max} = lists[key];
+      if (listIds(key).length === max) {
+        problems.push(`${quoted(key)} is given more than ${max} times: the command takes ${max} at most`);
       } else {
-        const input = addLayer(value);
+        const input = addRow(key, value);
         if (value.trim() !== '') {
-          checkField({id: input.id, option: 'layer'});
+          checkField({id: input.id, option: key});
         }
       }
     } else if (addressKeys.includes(key)) {
@@ -83,6 +84,18 @@ export function restoreFromAddress() {
       problems.push(`${quoted(key)} is not one of its keys (${addressKeys.join(', ')}, run)`);
     }
     seen.add(key);
+  }
+  // The fields of the sky given; a key of the other sky's would be left
+  // out of the run.
+  showSky();
+  for (const key of seen) {
+    const field = lists[key] ? `${key}-rows` : key;
+    const gate = addressKeys.includes(key) && $(field).closest('[data-sky]');
+    if (gate && gate.hidden) {
+      problems.push(gate.dataset.sky === 'spectrum'
+        ? `${quoted(key)} needs sky=spectrum: a cosᴺθ sky has no energies for matter or air to take`
+        : `${quoted(key)} is not for sky=spectrum, which gives the sky's flux itself`);
+    }
   }
   for (const [name, ways] of alternatives) {
     const given = Object.entries(ways).filter(([, keys]) => keys.some((key) => query.has(key)));

@@ -3,8 +3,8 @@
 // fields and buttons wired, and a link's run run. The form and its checks
 // are in form.js, links in links.js, runs and their workers in runs.js,
 // the curve's results in results.js, the fit in fit_panel.js.
-import {$, addLayer, alternatives, checkField, choose, curveOptions, fitOptions, showProblem,
-  valueOf} from './form.js';
+import {$, addRow, alternatives, checkField, choose, curveOptions, fitOptions, lists, showProblem,
+  showSky, valueOf} from './form.js';
 import {dataEdited, readDataFile, redrawFitPlot, runFit} from './fit_panel.js';
 import {restoreFromAddress, saveAddress} from './links.js';
 import {markScrolling, redrawCurvePlot, redrawTable} from './results.js';
@@ -52,8 +52,10 @@ function enterRuns(event) {
 function start(loaded) {
   useModule(loaded);
   $('version').textContent = call('velmora_version', 'string', [])();
-  const addressed = ['distances', ...curveOptions.filter((o) => o !== 'layer')];
+  const addressed = ['distances', ...curveOptions.filter((o) => !lists[o])];
   const fitOwn = fitOptions.map(([, field]) => field).filter((f) => f.startsWith('fit-'));
+  // The sky's fields shown before the address is written from them.
+  $('sky').addEventListener('change', showSky);
   for (const id of [...addressed, ...fitOwn]) {
     const option = id.replace(/^fit-/, '');
     $(id).addEventListener('input', () => showProblem(id, ''));
@@ -64,8 +66,11 @@ function start(loaded) {
       }
     });
   }
-  // A layer edited or removed.
-  $('layer-rows').addEventListener('change', saveAddress);
+  // A row of a list edited or removed.
+  for (const option of Object.keys(lists)) {
+    $(`${option}-rows`).addEventListener('change', saveAddress);
+    $(`add-${option}`).addEventListener('click', () => addRow(option, '').focus());
+  }
   for (const [name] of [...alternatives, ['fit-exponent-given']]) {
     for (const radio of document.querySelectorAll(`input[name="${name}"]`)) {
       radio.addEventListener('change', () => {
@@ -78,12 +83,13 @@ function start(loaded) {
       });
     }
   }
-  $('telescope').addEventListener('keydown', (event) => {
-    if (event.target.matches('input:not([type="radio"])')) {
-      enterRuns(event);
-    }
-  });
-  $('add-layer').addEventListener('click', () => addLayer('').focus());
+  for (const shared of ['telescope', 'sky-site']) {
+    $(shared).addEventListener('keydown', (event) => {
+      if (event.target.matches('input:not([type="radio"])')) {
+        enterRuns(event);
+      }
+    });
+  }
   for (const tab of document.querySelectorAll('[role="tab"]')) {
     tab.addEventListener('click', () => showTab(tab));
     tab.addEventListener('keydown', tabKeys);

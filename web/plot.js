@@ -120,10 +120,10 @@ function plotAxisTicks(svg, low, high, length, widest) {
 // figure: {title, description, xLabel, yLabel, series: [{label, points:
 // [{x, y, error}], colour (index; the series' own by default), markers
 // (false: a line alone), joined (false: markers and error bars alone),
-// swatch ('both': a marker on a line in the legend)}], lines: [{label,
-// colour (index), at: x => y}]}. A series or line without a label has no
-// entry in the legend. Returns {dense}: whether some curve was drawn
-// without its markers.
+// swatch ('both': a marker on a line in the legend), dashed (true: its
+// line dashed)}], lines: [{label, colour (index), at: x => y}]}. A series
+// or line without a label has no entry in the legend. Returns {dense}:
+// whether some curve was drawn without its markers.
 export function drawPlot(container, figure) {
   // Drawn at the size it is shown, so that its text stays readable on a
   // phone.
@@ -200,18 +200,20 @@ export function drawPlot(container, figure) {
     const colour = plotColours[(s.colour ?? i) % plotColours.length];
     const joined = s.joined !== false;
     if (s.label) {
-      legend.push({label: s.label, colour, dashed: false, line: joined || s.swatch === 'both',
+      legend.push({label: s.label, colour, dashed: s.dashed === true, line: joined || s.swatch === 'both',
         marker: !joined || s.swatch === 'both'});
     }
+    const dashes = s.dashed ? '6 4' : 'none';
     if (s.points.length > (right - left) / 3) {
-      dense = true;
+      dense = s.markers !== false || dense;
       svg.append(plotElement('path', {d: plotDensePath(s.points, sx, sy), fill: 'none',
-        stroke: colour, 'stroke-width': 1.5}));
+        stroke: colour, 'stroke-width': 1.5, 'stroke-dasharray': dashes}));
       return;
     }
     if (joined) {
       const path = s.points.map((p, k) => `${k ? 'L' : 'M'}${sx(p.x).toFixed(1)},${sy(p.y).toFixed(1)}`);
-      svg.append(plotElement('path', {d: path.join(''), fill: 'none', stroke: colour, 'stroke-width': 2}));
+      svg.append(plotElement('path', {d: path.join(''), fill: 'none', stroke: colour, 'stroke-width': 2,
+        'stroke-dasharray': dashes}));
     }
     if (s.markers === false) {
       return;

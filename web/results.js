@@ -8,8 +8,9 @@ import {drawPlot} from './plot.js';
 // something; the others on asking, and all of them in the download. A
 // name ending in _ stands for every column it starts (one per counter).
 const keyColumns = ['law', 'distance_cm', 'tilt_deg', 'tilt_azimuth_deg', 'require',
-  'rate_per_minute', 'rate_detected_per_minute', 'accidentals_per_minute', 'counting_time_s',
-  'singles_per_minute_', 'flux_per_cm2_min', 'efficiency', 'std_error'];
+  'rate_per_minute', 'rate_detected_per_minute', 'soft_per_minute', 'accidentals_per_minute',
+  'counting_time_s', 'singles_per_minute_', 'flux_per_cm2_min', 'threshold_gev', 'efficiency',
+  'std_error'];
 // The columns of the quantities an option asks for: shown whenever it is
 // given, whatever their values.
 const askedColumns = {'--window': ['accidentals_per_minute'], '--precision': ['counting_time_s'],
@@ -43,12 +44,21 @@ function columnsOf(header, name) {
     (name.endsWith('_') && column.startsWith(name)) ? [i] : []));
 }
 
+// Whether the rows are of the muon spectrum's sky, as the CSV's sky column
+// names it (spectrum, maybe with its altitude and the matter above).
+function ofSpectrum(table) {
+  const sky = table.header.indexOf('sky');
+  return sky >= 0 && table.rows.some((r) => r[sky].startsWith('spectrum'));
+}
+
 // Every column, when asked; else the key columns that say something: those
 // of a quantity the options asked for; the law when there are several (the
 // caption names a single one), the tilt when there is one, the requirement
 // when it is not every layer, the detected rate when it is not the rate,
-// and the rates, accidentals and counting times where there are any; never
-// a column that is empty in every row.
+// and the rates, accidentals and counting times where there are any; with
+// the spectrum, which the sky field asks for, the flux it gives, the energy
+// a muon needs and the soft component beside the muons, which the matter
+// the fields describe sets; never a column that is empty in every row.
 function shownColumns(table, asked) {
   if ($('all-columns').checked) {
     return table.header.map((name, i) => i);
@@ -56,6 +66,7 @@ function shownColumns(table, asked) {
   const rows = table.rows;
   const rate = table.header.indexOf('rate_per_minute');
   const wanted = new Set(asked.flatMap((option) => askedColumns[option] || []));
+  const spectrum = ofSpectrum(table);
   // Whether a key column that no option asked for says something; those
   // not named here always do.
   const telling = {
@@ -65,7 +76,9 @@ function shownColumns(table, asked) {
     require: (i) => rows.some((r) => r[i] !== 'all'),
     rate_detected_per_minute: (i) => rows.some((r) => r[i] !== r[rate]),
     singles_per_minute_: () => false,
-    flux_per_cm2_min: () => false,
+    flux_per_cm2_min: () => spectrum,
+    threshold_gev: () => spectrum,
+    soft_per_minute: () => spectrum,
   };
   const says = (name, i) => wanted.has(name) || !telling[name] || telling[name](i);
   return keyColumns.flatMap((name) => columnsOf(table.header, name)
@@ -127,6 +140,9 @@ export function markScrolling() {
 // and which of velmora and velmorauni it is, where the telescope is
 // theirs.
 function lawTitle(law, programs) {
+  if (law === 'spectrum') {
+    return 'muon spectrum';
+  }
   const as = programs ? {cos_squared: ' (as velmora)', isotropic: ' (as velmorauni)'}[law] : '';
   const title = {cos_squared: 'cos²θ law', isotropic: 'directions uniform per crossing track'}[law] ||
     `cosᴺθ law, N = ${law.slice(4)}`;
@@ -135,8 +151,8 @@ function lawTitle(law, programs) {
 
 // The law of every row, as the table's caption names it.
 function lawCaption(law) {
-  return law === 'isotropic' ? 'isotropic law (directions uniform per crossing track)'
-    : lawTitle(law, false);
+  return {isotropic: 'isotropic law (directions uniform per crossing track)',
+    spectrum: 'muon spectrum in energy and zenith angle'}[law] || lawTitle(law, false);
 }
 
 // The law of an infinitely narrow telescope against the tilt α.
@@ -187,6 +203,26 @@ function errors(table, quantity, value) {
   return relative;
 }
 
+// With the spectrum's rate, the soft component beside each curve of it,
+// dashed in its colour: the electrons, positrons and photons the counters
+// see beside the muons, which the CSV estimates at sea level (and leaves
+// empty elsewhere). The curves drawn are `series`, grouped by `key` along
+// `x`.
+function softBeside(table, quantity, series, key, x, notes) {
+  const soft = table.header.indexOf('soft_per_minute');
+  if (quantity !== 'rate' || soft < 0 || !ofSpectrum(table)) {
+    return [];
+  }
+  const colours = new Map(series.map((s, i) => [s.label, s.colour ?? i]));
+  const beside = curves(table.rows.filter((r) => r[soft] !== ''), key,
+    (r) => ({x: x(r), y: Number(r[soft]), error: 0})).filter((s) => colours.has(s.label));
+  if (beside.length > 0) {
+    notes.push('Dashed: the soft component, electrons, positrons and photons, that the counters see beside the muons; not in the rate.');
+  }
+  return beside.map((s, i) => ({label: i === 0 ? 'soft component (electrons, photons)' : '',
+    points: s.points, colour: colours.get(s.label), markers: false, dashed: true}));
+}
+
 function showPlot(table) {
   const column = (name) => table.header.indexOf(name);
   const [law, distance, tilt, require, telescope] = ['law', 'distance_cm', 'tilt_deg', 'require',
@@ -212,36 +248,44 @@ function showPlot(table) {
     detected: 'detected coincidence rate per minute'}[quantity];
   const notes = [];
   let figure;
+  const spectrum = ofSpectrum(table);
   if (byTilt) {
     // The tilt scan runs the flux law alone, with one exponent.
-    const n = exponentOf(rows[0][law]);
-    let series = curves(rows, (r) => `${r[distance]} cm${needs(r)}`,
-      (r) => ({x: Number(r[tilt]), y: Number(r[value]), error: errorOf(r)}));
+    const key = (r) => `${r[distance]} cm${needs(r)}`;
+    const x = (r) => Number(r[tilt]);
+    let series = curves(rows, key, (r) => ({x: x(r), y: Number(r[value]), error: errorOf(r)}));
     if (series.length > curvesMax) {
       notes.push(`${curvesMax} of the ${series.length} curves are drawn, evenly spread.`);
       const all = series;
       series = Array.from({length: curvesMax},
         (_, i) => all[Math.round(i * (all.length - 1) / (curvesMax - 1))]);
     }
-    const lines = series.map((s, i) => {
+    // The spectrum's zenith law is no cosᴺθ, nor an infinitely narrow
+    // telescope's curve a cosᴺα.
+    const n = spectrum ? NaN : exponentOf(rows[0][law]);
+    const lines = spectrum ? [] : series.map((s, i) => {
       const first = s.points[0];
       const base = Math.cos(first.x * Math.PI / 180);
       return {label: i === 0 ? `${narrowLaw(n)}: an infinitely narrow telescope` : '', colour: i,
         at: (x) => first.y * Math.pow(Math.max(0, Math.cos(x * Math.PI / 180)) / base, n)};
     });
+    const soft = softBeside(table, quantity, series, key, x, notes);
     figure = {title: `${quantity === 'detected' ? 'Detected coincidence' : 'Coincidence'} rate against the tilt`,
-      description: `The ${what} against the tilt α of the telescope axis, one curve per distance${requirements ? ' and requirement' : ''}, beside the ${narrowLaw(n)} of an infinitely narrow telescope.`,
+      description: `The ${what} against the tilt α of the telescope axis, one curve per distance${requirements ? ' and requirement' : ''}${spectrum ? ', under the muon spectrum' : `, beside the ${narrowLaw(n)} of an infinitely narrow telescope`}${soft.length ? ', with the soft component' : ''}.`,
       xLabel: 'tilt α of the telescope axis from the vertical (°)',
       yLabel: quantity === 'detected' ? 'coincidences detected per minute' : 'coincidences per minute',
-      series, lines};
+      series: [...series, ...soft], lines};
   } else {
     const drawn = quantity === 'efficiency' ? rows : rows.filter((r) => r[value] !== '');
     // Only velmora's own telescope, upright, is the one velmora counts.
     const programs = drawn.every((r) => r[telescope] === programsTelescope && Number(r[tilt]) === 0);
     // A curve per law and requirement, named by what tells them apart.
     const laws = new Set(drawn.map((r) => r[law])).size > 1;
-    const series = curves(drawn, (r) => (laws || !requirements ? `${lawTitle(r[law], programs)}${needs(r)}`
-      : `require ${r[require]}`), (r) => ({x: Number(r[distance]), y: Number(r[value]), error: errorOf(r)}));
+    const key = (r) => (laws || !requirements ? `${lawTitle(r[law], programs)}${needs(r)}`
+      : `require ${r[require]}`);
+    const x = (r) => Number(r[distance]);
+    const series = curves(drawn, key, (r) => ({x: x(r), y: Number(r[value]), error: errorOf(r)}));
+    const soft = softBeside(table, quantity, series, key, x, notes);
     // A single tilt other than 0 is named: the curve is not the upright
     // telescope's.
     const tiltShown = tilts.values().next().value;
@@ -249,10 +293,10 @@ function showPlot(table) {
     const title = {efficiency: 'Geometric efficiency', rate: 'Coincidence rate',
       detected: 'Detected coincidence rate'}[quantity];
     figure = {title: `${title} against distance${tilted}`,
-      description: `The ${what} against the distance between the paddles${tilted}, one curve per law${requirements ? ' and requirement' : ''}, with binomial error bars.`,
+      description: `The ${what} against the distance between the paddles${tilted}, one curve per law${requirements ? ' and requirement' : ''}, with binomial error bars${soft.length ? ', and the soft component' : ''}.`,
       xLabel: 'distance between the paddles (cm)',
       yLabel: {efficiency: 'efficiency', rate: 'coincidences per minute',
-        detected: 'coincidences detected per minute'}[quantity], series};
+        detected: 'coincidences detected per minute'}[quantity], series: [...series, ...soft]};
   }
   drawFigure($('plot'), $('plot-note'), figure, notes);
 }

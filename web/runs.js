@@ -125,7 +125,9 @@ export function runCurve() {
   }
   const fields = curveFields();
   showProblem('general', '');
-  showProblem('layers', '');
+  for (const list of ['layers', 'overburdens', 'absorbers']) {
+    showProblem(list, '');
+  }
   if (!checkFields(fields)) {
     status(curve, 'Nothing was run: a field needs mending.');
     return;

@@ -226,6 +226,20 @@ try {
       ['--method', 'integral', '--intensity', '70', '--exponent', '2.1', '--paddles', '5x5', '3,10'],
       'velmora-curve --intensity 70 --paddles 5x5 --exponent 2.1 --method integral 3,10',
       'Geometric efficiency against distance', ['cosᴺθ law, N = 2.1']],
+    // The muon spectrum under a roof, a slab of lead below the paddles; a
+    // tilt scan of it, high up under rock and water, an iron slab between
+    // the paddles: no cosᴺα to draw beside it.
+    ['sky=spectrum&overburden=concrete:30&absorber=lead:5@40&paddles=10x31x1&muons=20000&distances=10,20&workers=2',
+      ['--sky', 'spectrum', '--overburden', 'concrete:30', '--absorber', 'lead:5@40', '--paddles',
+        '10x31x1', '--muons', '20000', '10,20'],
+      'velmora-curve --muons 20000 --paddles 10x31x1 --absorber lead:5@40 --sky spectrum --overburden concrete:30 10,20',
+      'Geometric efficiency against distance', ['muon spectrum']],
+    ['sky=spectrum&altitude=1500&overburden=rock:2500g&overburden=water:100&absorber=iron:20x40x5@30,-5,-5&exponent=3&tilt=0:90:45&muons=10000&distances=40&workers=3',
+      ['--altitude', '1500', '--overburden', 'rock:2500g', '--overburden', 'water:100', '--absorber',
+        'iron:20x40x5@30,-5,-5', '--exponent', '3', '--tilt', '0:90:45', '--muons', '10000',
+        '--sky', 'spectrum', '40'],
+      'velmora-curve --muons 10000 --absorber iron:20x40x5@30,-5,-5 --exponent 3 --sky spectrum --altitude 1500 --overburden rock:2500g --overburden water:100 --tilt 0:90:45 40',
+      'Coincidence rate against the tilt', ['40 cm']],
   ];
   for (const [form, [query, words, command, title, legend]] of inBoth(links)) {
     await expect(`a link runs as it loads (${form}): ${query}`, async () => {
@@ -244,6 +258,10 @@ try {
         await page.screenshot({path: screenshot.replace(/\.png$/, form === 'single' ? '-single.png' : '.png'),
           fullPage: true});
       }
+      if (words.includes('lead:5@40') && form === 'served') {
+        await page.click('input[value="rate"]');
+        await page.screenshot({path: screenshot.replace(/\.png$/, '-spectrum.png'), fullPage: true});
+      }
       await close(page);
     });
   }
@@ -252,20 +270,26 @@ try {
   // without asking for all of them, whatever their values; at a laptop's
   // 1280 px they fit, every header whole. All 30 do not: the table then
   // says it scrolls. The plot's legend: velmora's law is not velmora's
-  // where the telescope is not velmora's pair.
+  // where the telescope is not velmora's pair; and that of the rate, with
+  // the spectrum its soft component dashed beside it, which the spectrum's
+  // columns give, with the energy a muon needs.
   const keyColumns = [
     ['paddles=20x20&layer=20x20@5&law=cos_squared&noise=100,100,100&window=50&precision=0.05&muons=20000&distances=5,10',
       ['distance_cm', 'rate_per_minute', 'accidentals_per_minute', 'counting_time_s',
         'singles_per_minute_1', 'singles_per_minute_2', 'singles_per_minute_3', 'efficiency',
-        'std_error'], ['cos²θ law']],
+        'std_error'], ['cos²θ law'], ['cos²θ law']],
     ['detection=1,1&require=all&tilt=0&law=cos_squared&muons=20000&distances=5,10',
       ['distance_cm', 'tilt_deg', 'require', 'rate_per_minute', 'rate_detected_per_minute',
-        'efficiency', 'std_error'], ['cos²θ law (as velmora)']],
+        'efficiency', 'std_error'], ['cos²θ law (as velmora)'], ['cos²θ law (as velmora)']],
     ['intensity=70&method=integral&tilt=10&tilt-azimuth=45&distances=5,10',
       ['distance_cm', 'tilt_deg', 'tilt_azimuth_deg', 'rate_per_minute', 'flux_per_cm2_min',
-        'efficiency'], ['cos²θ law']],
+        'efficiency'], ['cos²θ law'], ['cos²θ law']],
+    ['sky=spectrum&overburden=concrete:30&muons=20000&distances=5,10',
+      ['distance_cm', 'rate_per_minute', 'soft_per_minute', 'flux_per_cm2_min', 'threshold_gev',
+        'efficiency', 'std_error'], ['muon spectrum'],
+      ['muon spectrum', 'soft component (electrons, photons)']],
   ];
-  for (const [query, columns, legend] of keyColumns) {
+  for (const [query, columns, legend, rateLegend] of keyColumns) {
     await expect(`the columns asked for: ${query}`, async () => {
       const page = await openPage(browser, `${at.served}?${query}&run=1`, 1280);
       assert.match(await waitForRun(page), /^Done/);
@@ -278,6 +302,8 @@ try {
       assert.deepEqual(await texts(page, '#table th'), columns);
       assert.deepEqual(await texts(page, '#plot .legend text'), legend);
       assert.deepEqual(await fit(), {scrolls: false, note: false, cut: []});
+      await page.click('input[value="rate"]');
+      assert.deepEqual(await texts(page, '#plot .legend text'), rateLegend);
       await page.click('#all-columns');
       assert.equal((await fit()).note, true);
       assert.equal(await page.$eval('.table-scroll', (box) => box.classList.contains('more-right')), true);
@@ -295,6 +321,16 @@ try {
     ['layer=5x5&distances=5&run=1', 'layer-2', /^layer '5x5' is not a layer WxL\[xT\]@DEPTH/],
     ['paddles=5x5&top=5x5&bottom=5x5&distances=5&run=1', 'link', /“paddles” and “top” and “bottom” are two ways/],
     ['workers=0&distances=5&run=1', 'link', /workers=“0”: a number of workers from 1/],
+    ['sky=sun&distances=5&run=1', 'sky', /^sky 'sun' is not cos or spectrum$/],
+    ['sky=spectrum&altitude=5000&distances=5&run=1', 'altitude', /^altitude '5000' is not a number from 0 to 4000$/],
+    ['sky=spectrum&overburden=concrete:30&overburden=marble:3&distances=5&run=1', 'overburden-2',
+      /^overburden 'marble:3' is not MATERIAL:THICKNESS, the material one of lead, iron/],
+    // Good alone, but across the layer between the paddles: found on Run.
+    ['sky=spectrum&layer=10x31x1@2&absorber=lead:5@2.5&distances=10&run=1', 'absorber-1',
+      /^absorber 1 at depths 2.5 to 7.5 would lie in layer 2: an absorber lies between the layers/],
+    ['absorber=lead:5@3&distances=5&run=1', 'link', /“absorber” needs sky=spectrum/],
+    ['sky=spectrum&intensity=70&distances=5&run=1', 'link', /“intensity” is not for sky=spectrum/],
+    [`sky=spectrum${'&overburden=water:1'.repeat(5)}&distances=5&run=1`, 'link', /“overburden” is given more than 4 times/],
   ];
   for (const [form, [query, where, problem]] of inBoth(badLinks)) {
     await expect(`a link is refused (${form}): ${query}`, async () => {
@@ -370,6 +406,13 @@ try {
       'paddles=5x5&detection=0.95,0.9&noise=10,12&window=50', [['#fit-tilt-azimuth', '30'], ['#fit-seed', '3']],
       ['--paddles', '5x5', '--detection', '0.95,0.9', '--noise', '10,12', '--window', '50',
         '--tilt-azimuth', '30', '--seed', '3']],
+    // The spectrum's normalisation and index in the report and the CSV.
+    ['the muon spectrum under a roof, its index fitted', ['served', 'single'], null, measured,
+      'paddles=5x5&sky=spectrum&overburden=concrete:30', [],
+      ['--paddles', '5x5', '--sky', 'spectrum', '--overburden', 'concrete:30']],
+    ['the muon spectrum, its index fixed at its paper\'s', ['served'], null, measured,
+      'paddles=5x5&sky=spectrum', [['input[value="fixed"]']],
+      ['--paddles', '5x5', '--exponent', '3.01', '--sky', 'spectrum']],
   ];
   for (const [name, forms, file, data, query, steps, words] of fits) {
     for (const form of forms) {
@@ -407,6 +450,9 @@ try {
         if (file && form === 'served') {
           await page.screenshot({path: screenshot.replace(/\.png$/, '-fit.png'), fullPage: true});
         }
+        if (query.includes('overburden') && form === 'served') {
+          await page.screenshot({path: screenshot.replace(/\.png$/, '-fit-spectrum.png'), fullPage: true});
+        }
         if (file || words.length > 6) {
           await page.setViewport({width: 380, height: 900});
           await new Promise((resolve) => setTimeout(resolve, 500));
@@ -422,17 +468,18 @@ try {
 
   // The rate's error bars: from the CSV's rate_error_per_minute where it
   // has a value, else from the efficiency's relative error. The page's own
-  // module gives a CSV whose last column, rate_error_per_minute, is made
-  // 0.5, and empty at 40 cm.
+  // module gives a CSV whose rate_error_per_minute is made 0.5, and empty
+  // at 40 cm.
   const rateErrors = `;createVelmoraModule = ((create) => () => create().then((module) => {
     const cwrap = module.cwrap;
     const withErrors = (csv) => {
       const [header, ...rows] = csv.trim().split('\\n');
-      const rate = header.split(',').indexOf('rate_per_minute');
-      const cut = (line) => line.slice(0, line.lastIndexOf(','));
+      const [rate, error, distance] = ['rate_per_minute', 'rate_error_per_minute', 'distance_cm']
+        .map((name) => header.split(',').indexOf(name));
       return [header, ...rows.map((row) => {
         const cells = row.split(',');
-        return cut(row) + (cells[rate] === '' || cells[1] === '40' ? ',' : ',0.5');
+        cells[error] = cells[rate] === '' || cells[distance] === '40' ? '' : '0.5';
+        return cells.join(',');
       })].join('\\n') + '\\n';
     };
     module.cwrap = (name, ...rest) => (name === 'velmora_csv'
@@ -483,7 +530,7 @@ try {
       await page.click('#run');
       assert.match(await waitForRun(page, 10000), failed);
       server.alter = null;
-      for (let wait = 0; wait < 20 && page.workers().length > 0; ++wait) {
+      for (let wait = 0; wait < 50 && page.workers().length > 0; ++wait) {
         await new Promise((resolve) => setTimeout(resolve, 100));
       }
       assert.equal(page.workers().length, 0);
@@ -496,6 +543,59 @@ try {
       await page.close();
     });
   }
+
+  // The spectrum's fields by keyboard, on a phone: shown with the spectrum
+  // alone, the flux hidden then; a slab and an absorber added from their
+  // buttons; a bad value shown at its field with the command's message;
+  // Enter in any of them runs; each in the command line and the link.
+  await expect('the spectrum\'s fields by keyboard on a phone', async () => {
+    const page = await openPage(browser, `${server.origin}/?muons=20000&distances=10`, 380);
+    const hidden = () => page.$$eval('#altitude, #add-overburden, #add-absorber, #flux, #intensity',
+      (nodes) => nodes.map((node) => node.offsetParent === null));
+    assert.deepEqual(await hidden(), [true, true, true, false, true]);
+    await page.focus('#sky');
+    await page.keyboard.press('ArrowDown');
+    await page.keyboard.press('ArrowDown');
+    assert.equal(await page.$eval('#sky', (node) => node.value), 'spectrum');
+    assert.deepEqual(await hidden(), [false, false, false, true, true]);
+    assert.equal(await page.$eval('#exponent', (node) => node.placeholder), '3.01');
+    const enter = async (id, typed) => {
+      await page.$eval(`#${id}`, (node) => { node.value = ''; });
+      await page.focus(`#${id}`);
+      await page.keyboard.type(typed);
+      await page.keyboard.press('Enter');
+      return waitForRun(page);
+    };
+    await page.focus('#add-overburden');
+    await page.keyboard.press('Enter');
+    assert.match(await enter('overburden-1', 'marble:3'), /^Nothing was run/);
+    const words = ['--muons', '20000', '--sky', 'spectrum', '10'];
+    assert.equal(await text(page, '#overburden-1-problem'), natively(['--overburden', 'marble:3', ...words]));
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'overburden-1');
+    await page.focus('#add-absorber');
+    await page.keyboard.press('Enter');
+    await page.keyboard.type('lead:5@3');
+    assert.match(await enter('altitude', '5000'), /^Nothing was run/);
+    assert.equal(await text(page, '#altitude-problem'), natively(['--altitude', '5000', ...words]));
+    await page.$eval('#altitude', (node) => { node.value = ''; });
+    assert.match(await enter('overburden-1', 'concrete:30'), /^Done/);
+    const given = ['--muons', '20000', '--absorber', 'lead:5@3', '--sky', 'spectrum', '--overburden',
+      'concrete:30', '10'];
+    assert.equal(await text(page, '#command'), `velmora-curve ${given.join(' ')}`);
+    assert.equal(await tableText(page), natively(given));
+    assert.equal(new URL(page.url()).search,
+      '?distances=10&muons=20000&absorber=lead%3A5%403&sky=spectrum&overburden=concrete%3A30');
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth) <= 380);
+    assert.deepEqual(await page.$$eval('input, select, textarea', (nodes) => nodes
+      .filter((node) => node.type !== 'radio' && node.labels.length === 0).map((node) => node.id)), []);
+    await page.screenshot({path: screenshot.replace(/\.png$/, '-spectrum-phone.png'), fullPage: true});
+    // Back to the cosᴺθ sky: its fields alone run.
+    await page.select('#sky', 'cos');
+    await page.click('#run');
+    assert.match(await waitForRun(page), /^Done/);
+    assert.equal(await text(page, '#command'), 'velmora-curve --muons 20000 --sky cos 10');
+    await close(page);
+  });
 
   await expect('a result of 100000 rows: 1000 in the table, all in the download, all plotted', async () => {
     const page = await openPage(browser, `${server.origin}/?law=cos_squared&muons=1&distances=0:99999:1&run=1`);
@@ -514,7 +614,9 @@ try {
     await page.waitForFunction(() => document.getElementById('progress').value > 0);
     await page.click('#cancel');
     assert.match(await waitForRun(page, 10000), /^Cancelled/);
-    for (let wait = 0; wait < 20 && page.workers().length > 0; ++wait) {
+    // The browser lists a worker ended for a while, seconds on a machine
+    // whose cores other builds keep busy.
+    for (let wait = 0; wait < 50 && page.workers().length > 0; ++wait) {
       await new Promise((resolve) => setTimeout(resolve, 100));
     }
     assert.equal(page.workers().length, 0);
