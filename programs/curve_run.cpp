@@ -52,24 +52,6 @@ std::vector<int> sources_of(const curve_arguments &a, zenith_law law) {
   return source_layers(a.scope.count, rules, !std::isnan(a.window_ns));
 }
 
-// The sky as one field: its law, the site's altitude, and the overburden's
-// slabs in g/cm^2, as spectrum@1200m+concrete:69g.
-std::string sky_text(const curve_arguments &a) {
-  if (a.sky.law == sky_law::cos_power) {
-    return "cos";
-  }
-  std::string text = "spectrum";
-  if (a.altitude_m > 0.0) {
-    text += "@" + shortest(a.altitude_m) + "m";
-  }
-  for (int k = 0; k < a.sky.overburden_count; ++k) {
-    const overburden_slab &s = a.sky.overburden[k];
-    text +=
-        std::string("+") + name_of(s.what) + ":" + shortest(s.grams_cm2) + "g";
-  }
-  return text;
-}
-
 // The deepest layer a requirement asks for: of `needed`, the deepest; of K
 // layers, the K-th from the top, the least deep set's last.
 int last_required(const requirement &rule) {
@@ -395,7 +377,7 @@ std::string group_rows(const curve_plan &plan, std::size_t group,
       // the requirement asks for, and the soft component's estimate at sea
       // level: the rate per unit of the muons' flux, for the soft
       // component's flux that gets there.
-      csv += "," + sky_text(a) + ",";
+      csv += "," + sky_text(a.sky, a.altitude_m) + ",";
       const int last = last_required(q.rule);
       const double d = a.distances_cm[k];
       if (rates && a.sky.law == sky_law::spectrum) {

@@ -605,7 +605,14 @@ std::string fit_report(const fit_run &run) {
               (n.at_edge ? " (at the edge of 0 to 30)" : "") +
               ", 68% interval [" + to_error(n.exponent_range.low, half) + ", " +
               to_error(n.exponent_range.high, half) + "]";
-    if (!r.exponent_fixed) {
+    if (p.sky.law == sky_law::spectrum) {
+      // The spectrum's index is no cos^N exponent: the naive N stands
+      // beside the cos^N that the fitted sky matches, which has no interval.
+      const double off = n.exponent - matching_exponent_of(run);
+      report += ";\n  " + formatted("%.3g", std::fabs(off)) +
+                (off > 0 ? " above" : " below") +
+                " the cos^N the fitted sky matches";
+    } else if (!r.exponent_fixed) {
       const double off = n.exponent - r.exponent;
       // The fit's error on the naive fit's side, or the curvature's where
       // that side stopped at N's range.
@@ -699,8 +706,10 @@ std::string fit_csv(const fit_run &run) {
       telescope_text(p.scope) + ",";
   const bool spectrum = p.sky.law == sky_law::spectrum;
   const std::string background =
-      "," + (spectrum ? std::string("spectrum") : std::string("cos^N")) + "," +
-      found(r.background) + "," +
+      "," +
+      (spectrum ? sky_text(p.sky, run.command.arguments.altitude_m)
+                : std::string("cos^N")) +
+      "," + found(r.background) + "," +
       (fitted_background ? range(r.background_range) : std::string(",")) + "," +
       (fitted_background ? "1" : "0") + "," +
       (spectrum ? found(r.flux) + "," + range(r.flux_range) + "," +

@@ -1,6 +1,7 @@
 #include "programs/sky_readers.h"
 #include "programs/number_readers.h"
 #include "simulation/altitude.h"
+#include "text/shortest_text.h"
 
 #include <cstring>
 
@@ -103,4 +104,20 @@ std::string read_overburden(const char *text, reading &r) {
   }
   sky.overburden[sky.overburden_count++] = {what, g_cm2};
   return "";
+}
+
+std::string sky_text(const sky_model &sky, double altitude_m) {
+  if (sky.law == sky_law::cos_power) {
+    return "cos";
+  }
+  std::string text = "spectrum";
+  if (altitude_m > 0.0) {
+    text += "@" + shortest(altitude_m) + "m";
+  }
+  for (int k = 0; k < sky.overburden_count; ++k) {
+    const overburden_slab &s = sky.overburden[k];
+    text +=
+        std::string("+") + name_of(s.what) + ":" + shortest(s.grams_cm2) + "g";
+  }
+  return text;
 }

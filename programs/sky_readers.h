@@ -14,6 +14,10 @@ std::string read_overburden(const char *text, reading &r);
 bool material_named(const std::string &name, material &to);
 const char *name_of(material m);
 
+// The sky as one field: its law, the site's altitude, and the overburden's
+// slabs in g/cm^2, as spectrum@1200m+concrete:69g; cos for a cos^N sky.
+std::string sky_text(const sky_model &sky, double altitude_m);
+
 // The materials' names, as messages list them.
 extern const char material_names[];
 
