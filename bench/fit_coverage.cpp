@@ -1,11 +1,14 @@
 // Pseudo-experiments of the fit: for three telescopes, counts drawn with
 // Poisson noise from a known sky, fitted, and how often the 68% intervals
 // hold the truth, how far the fitted N lies from it on average, and what
-// the naive fit of cos^N gives beside it.
+// the naive fit of cos^N gives beside it; then the same with a background
+// beside the sky, and under the muon spectrum, whose normalisation A and
+// index n are fitted.
 //   build/release/bench/fit_coverage [EXPERIMENTS [TIMES]]
 // TIMES multiplies every counting time (1 by default): the bias of maximum
 // likelihood goes as 1/counts.
 #include "fit/fit.h"
+#include "simulation/muon_spectrum.h"
 
 #include <chrono>
 #include <cmath>
@@ -24,7 +27,20 @@ struct study {
   // Coincidences a minute that no sky gives, added to every setting and
   // fitted beside the sky where there are any.
   double background_per_minute;
+  // The cos^2 sky of J = 1 by default; else the spectrum (A = 1, its
+  // paper's index) with its matter.
+  sky_model sky = cos_sky(2.0);
 };
+
+// The spectrum under `grams_cm2` of concrete.
+sky_model spectrum_under(double grams_cm2) {
+  sky_model sky;
+  sky.law = sky_law::spectrum;
+  sky.exponent = paper_index;
+  sky.overburden_count = grams_cm2 > 0.0 ? 1 : 0;
+  sky.overburden[0] = {material::shielding_concrete, grams_cm2};
+  return sky;
+}
 
 telescope pair(double w, double l, double dx, double dy) {
   return paddle_telescope({w, l, 0, 0, 0, 0}, {w, l, 0, 0, 0, 0}, dx, dy);
@@ -35,7 +51,6 @@ telescope pair(double w, double l, double dx, double dy) {
 int main(int argc, char **argv) {
   const int experiments = argc > 1 ? std::atoi(argv[1]) : 200;
   const double times = argc > 2 ? std::atof(argv[2]) : 1.0;
-  const double flux = 1.0, exponent = 2.0; // the truth
   const study studies[] = {
       {"5x5 pair at 3 cm", pair(5, 5, 0, 0), 3, 0, 600, 0},
       {"10x31 pair at 20 cm", pair(10, 31, 0, 0), 20, 0, 300, 0},
@@ -45,17 +60,25 @@ int main(int argc, char **argv) {
        20, 0, 300, 2},
       {"5x5 pair at 3 cm, a background of 1 a minute", pair(5, 5, 0, 0), 3, 0,
        600, 1},
+      {"5x5 pair at 3 cm under the spectrum", pair(5, 5, 0, 0), 3, 0, 600, 0,
+       spectrum_under(0)},
+      {"10x31 pair at 20 cm under the spectrum and 69 g/cm^2 of concrete",
+       pair(10, 31, 0, 0), 20, 0, 300, 0, spectrum_under(69)},
   };
-  std::printf("%d pseudo-experiments each; truth J = %g cm^-2 min^-1, N = %g; "
-              "tilts 0 to 90 in steps of 15\n\n",
-              experiments, flux, exponent);
+  std::printf("%d pseudo-experiments each; truth J = 1 cm^-2 min^-1, N = 2, "
+              "or the spectrum's A = 1, n = %g; tilts 0 to 90 in steps of "
+              "15\n\n",
+              experiments, paper_index);
   for (const study &s : studies) {
+    const bool spectrum = s.sky.law == sky_law::spectrum;
+    const double flux = 1.0, exponent = s.sky.exponent; // the truth
     counters c{};
     for (double &p : c.detection) {
       p = 1.0;
     }
     c.window_ns = NAN;
     fit_problem p{false, s.scope, c, {}, {}};
+    p.sky = s.sky;
     const double background = s.background_per_minute;
     p.background =
         background > 0 ? background_kind::free : background_kind::none;
@@ -70,7 +93,7 @@ int main(int argc, char **argv) {
                             0});
     }
     for (std::size_t i = 0; i < p.settings.size(); ++i) {
-      p.models.push_back(model_setting(p.scope, c, p.settings[i], cos_sky(2),
+      p.models.push_back(model_setting(p.scope, c, p.settings[i], s.sky,
                                        model_method::integral, exponent, 1,
                                        static_cast<std::uint32_t>(i), 0));
     }
@@ -108,15 +131,15 @@ int main(int argc, char **argv) {
     const double mean = sum / experiments;
     const double spread = std::sqrt(squares / experiments - mean * mean);
     std::printf("%s, %.0f counts an experiment:\n", s.name, total);
-    std::printf("  J's interval holds the truth in %.1f%%, N's in %.1f%% "
+    std::printf("  %s's interval holds the truth in %.1f%%, %s's in %.1f%% "
                 "(68%% +- %.1f%% expected)\n",
-                100.0 * flux_in / experiments,
-                100.0 * exponent_in / experiments,
+                spectrum ? "A" : "J", 100.0 * flux_in / experiments,
+                spectrum ? "n" : "N", 100.0 * exponent_in / experiments,
                 100.0 * std::sqrt(0.68 * 0.32 / experiments));
-    std::printf("  mean fitted N %.4f +- %.4f (spread %.3f); naive cos^N fit's "
-                "mean N %.3f\n",
-                mean, spread / std::sqrt(experiments), spread,
-                naive / experiments);
+    std::printf("  mean fitted %s %.4f +- %.4f (spread %.3f); naive cos^N "
+                "fit's mean N %.3f\n",
+                spectrum ? "n" : "N", mean, spread / std::sqrt(experiments),
+                spread, naive / experiments);
     if (background > 0) {
       std::printf("  the background's interval holds it in %.1f%%; mean "
                   "fitted background %.3f a minute\n",
