@@ -281,6 +281,20 @@ const refusal_case refusals[] = {
     {{"--method", "integral", "--layer", "10x31@2", "2"},
      "--method integral needs the layers at different depths, or all at one",
      "method"},
+    // Under the spectrum, only absorbers whose matter is the same for every
+    // line of a direction, and the same at every azimuth.
+    {{"--method", "integral", "--sky", "spectrum", "--absorber",
+      "lead:10x31x2@1", "5"},
+     "--method integral under --sky spectrum takes only absorbers across the "
+     "whole telescope (MATERIAL:T@DEPTH): absorber 1 has edges, so that its "
+     "threshold varies across the lines of a direction (distance 5)",
+     "method"},
+    {{"--method", "integral", "--sky", "spectrum", "--absorber", "lead:2@1",
+      "--tilt", "0,30", "5"},
+     "--method integral under --sky spectrum takes absorbers only with the "
+     "telescope upright: tilted, the matter a muon crosses in absorber 1 "
+     "depends on more than its zenith angle",
+     "method"},
 };
 
 class refuses : public testing::TestWithParam<refusal_case> {};
