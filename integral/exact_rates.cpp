@@ -290,8 +290,8 @@ double depth_of(const telescope &scope, int i, double distance_cm) {
 struct energy_levels {
   weight_bands bands;
   std::vector<std::uint32_t> fires;
-  // Any matter in the way, or absorbers between the layers: the weights
-  // have kinks, and rings of zenith angle take the integral.
+  // An overburden, or absorbers between the layers: the weights have
+  // kinks, and rings of zenith angle take the integral.
   bool rings;
 };
 
@@ -320,16 +320,12 @@ energy_levels levels_of(const telescope &scope, double distance_cm,
   std::sort(counts.begin(), counts.end());
   counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
   energy_levels levels{};
-  bool matter = false;
-  for (int k = 0; k < sky.overburden_count; ++k) {
-    matter = matter || sky.overburden[k].grams_cm2 > 0.0;
-  }
+  bool matter = sky.overburden_count > 0;
   for (const int count : counts) {
     std::vector<flat_slab> slabs;
     for (int k = 0; k < count; ++k) {
       const absorber &a = above[static_cast<std::size_t>(k)];
       slabs.push_back({a.what, a.box.thickness_cm * density_g_cm3(a.what)});
-      matter = matter || a.box.thickness_cm > 0.0;
     }
     levels.bands.levels.push_back(spectrum_weight(sky, slabs));
     const zenith_weight &w = levels.bands.levels.back();
