@@ -339,33 +339,51 @@ TEST(exact_crossings, behind_an_overburden_at_no_distance) {
 // all (the range tables' power law near no energy): behind 30 cm of
 // concrete, some 4e-9 of their rate.
 TEST(exact_crossings, a_slab_of_no_thickness_changes_no_rate) {
-  telescope bare = three(4, 2, 1);
-  bare.layers[1].depth_cm = 6;
+  telescope stack = three(4, 2, 1);
+  stack.layers[1].depth_cm = 6;
   const sky_model open_sky = spectrum_under(material::water, 0);
   sky_model no_grams = open_sky;
   no_grams.overburden_count = 1;
   const struct {
     const char *name;
-    telescope slab;
+    telescope bare, slab;
     sky_model sky, slab_sky;
     tilt lean;
     double tolerance;
   } cases[] = {
       {"none across",
-       with_slab(bare, material::lead, 0, 2),
+       stack,
+       with_slab(stack, material::lead, 0, 2),
        open_sky,
        open_sky,
        {0, 0},
        1e-9},
       {"none across, behind concrete",
-       with_slab(bare, material::lead, 0, 2),
+       stack,
+       with_slab(stack, material::lead, 0, 2),
        under_concrete,
        under_concrete,
        {0, 0},
        1e-9},
-      {"none above, tilted", bare, open_sky, no_grams, {40, 30}, 1e-9},
+      // The rings about slopes of 0, at the corners of four rectangles.
+      {"none across a pair lined up",
+       paddle_pair,
+       with_slab(paddle_pair, material::iron, 0, 2),
+       open_sky,
+       open_sky,
+       {0, 0},
+       1e-9},
+      {"none above, tilted", stack, stack, open_sky, no_grams, {40, 30}, 1e-9},
+      {"none above a pair lined up, on its side",
+       paddle_pair,
+       paddle_pair,
+       open_sky,
+       no_grams,
+       {90, 0},
+       1e-9},
       {"1e-6 cm of lead across, behind concrete",
-       with_slab(bare, material::lead, 1e-6, 2),
+       stack,
+       with_slab(stack, material::lead, 1e-6, 2),
        under_concrete,
        under_concrete,
        {0, 0},
@@ -373,15 +391,15 @@ TEST(exact_crossings, a_slab_of_no_thickness_changes_no_rate) {
   };
   for (const auto &c : cases) {
     const std::vector<double> without =
-        exact_crossings(bare, 9, c.lean, c.sky, zenith_law::cos_squared);
+        exact_crossings(c.bare, 9, c.lean, c.sky, zenith_law::cos_squared);
     const std::vector<double> with =
         exact_crossings(c.slab, 9, c.lean, c.slab_sky, zenith_law::cos_squared);
     for (std::size_t set = 3; set < with.size(); ++set) {
       EXPECT_NEAR(with[set], without[set], c.tolerance * without[set])
           << c.name << ", layers " << set;
     }
-    for (int source = 0; source < 2; ++source) {
-      EXPECT_EQ(run_pass(bare, zenith_law::cos_squared, c.sky, c.lean, source,
+    for (int source = 0; source + 1 < c.bare.count; ++source) {
+      EXPECT_EQ(run_pass(c.bare, zenith_law::cos_squared, c.sky, c.lean, source,
                          {9}, 100000),
                 run_pass(c.slab, zenith_law::cos_squared, c.slab_sky, c.lean,
                          source, {9}, 100000))
