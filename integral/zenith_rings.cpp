@@ -119,7 +119,7 @@ four circle_in(double radius, const rectangle &r) {
       mx = -p.y;
       my = p.x;
     }
-    const double scale = radius / std::hypot(mx, my);
+    const double scale = radius / std::sqrt(mx * mx + my * my);
     if (!holds(r, mx * scale, my * scale)) {
       continue;
     }
@@ -138,28 +138,45 @@ struct ring_point {
   double u[3];
 };
 
-ring_point on_ring(const sky_frame &f, double c, double s, double psi) {
-  const double a = s * std::cos(psi), b = s * std::sin(psi);
+ring_point on_ring(const sky_frame &f, double c, double s, double cosine,
+                   double sine) {
+  const double a = s * cosine, b = s * sine;
   return {{a * f.e1[0] + b * f.e2[0] + c * f.e3[0],
            a * f.e1[1] + b * f.e2[1] + c * f.e3[1],
            a * f.e1[2] + b * f.e2[2] + c * f.e3[2]}};
 }
 
+ring_point on_ring(const sky_frame &f, double c, double s, double psi) {
+  return on_ring(f, c, s, std::cos(psi), std::sin(psi));
+}
+
 // |u_z| times 1, kx, ky and kx ky over psi from `from` to `to`, where the
 // lines stay in the rectangle: two Gauss-Legendre orders, and halves where
-// they disagree.
+// they disagree. Each half turn or less is taken in t = tan((psi -
+// middle) / 2), from -1 to 1 at most, whose cosine and sine are rational:
+// no call of sin and cos at every point.
 four along_arc(const sky_frame &f, double c, double s, double from, double to,
                int depth) {
+  const double middle = (from + to) / 2;
+  if (to - from > pi) {
+    return along_arc(f, c, s, from, middle, depth) +
+           along_arc(f, c, s, middle, to, depth);
+  }
+  const double cm = std::cos(middle), sm = std::sin(middle);
+  const double reach = std::tan((to - from) / 4);
   const auto rule_sum = [&](const auto &r) {
-    const double h = (to - from) / 2, m = (from + to) / 2;
     four sum{};
     for (std::size_t i = 0; i < r.x.size(); ++i) {
-      const ring_point p = on_ring(f, c, s, m + h * r.x[i]);
+      const double t = reach * r.x[i];
+      const double q = 1.0 / (1.0 + t * t);
+      const double cosine = (1.0 - t * t) * q, sine = 2.0 * t * q;
+      const ring_point p =
+          on_ring(f, c, s, cm * cosine - sm * sine, sm * cosine + cm * sine);
       const double kx = -p.u[0] / p.u[2], ky = -p.u[1] / p.u[2];
-      const double g = std::fabs(p.u[2]) * r.w[i];
+      const double g = std::fabs(p.u[2]) * r.w[i] * 2.0 * q;
       sum = sum + four{{g, g * kx, g * ky, g * kx * ky}};
     }
-    return sum * h;
+    return sum * reach;
   };
   const four low = rule_sum(legendre<10>());
   const four high = rule_sum(legendre<20>());
@@ -167,9 +184,8 @@ four along_arc(const sky_frame &f, double c, double s, double from, double to,
       depth == 0) {
     return high;
   }
-  const double m = (from + to) / 2;
-  return along_arc(f, c, s, from, m, depth - 1) +
-         along_arc(f, c, s, m, to, depth - 1);
+  return along_arc(f, c, s, from, middle, depth - 1) +
+         along_arc(f, c, s, middle, to, depth - 1);
 }
 
 four ring_in(const sky_frame &f, double c, const rectangle &r) {
@@ -182,7 +198,7 @@ four ring_in(const sky_frame &f, double c, const rectangle &r) {
   int n = 0;
   for (const auto &side : sides) {
     const double p = dot(side, f.e1), q = dot(side, f.e2), z = dot(side, f.e3);
-    const double across = s * std::hypot(p, q);
+    const double across = s * std::sqrt(p * p + q * q);
     if (across > std::fabs(c * z)) {
       const double base = std::atan2(q, p), turn = std::acos(-c * z / across);
       for (const double psi : {base + turn, base - turn}) {
