@@ -275,6 +275,15 @@ std::vector<double> crossings_of(const std::vector<extent> &layers) {
   return k;
 }
 
+// Whether an absorber's box lies across the whole telescope, as
+// --absorber MATERIAL:T@DEPTH lays it: every line that crosses the layers
+// crosses all of its thickness.
+bool across_the_telescope(const layer &box) {
+  return box.width_cm == 2 * absorber_across_cm &&
+         box.length_cm == 2 * absorber_across_cm &&
+         box.x_cm == -absorber_across_cm && box.y_cm == -absorber_across_cm;
+}
+
 double depth_of(const telescope &scope, int i, double distance_cm) {
   // The top's lower face is depth 0, thin or not.
   return i == 0                  ? 0.0

@@ -23,6 +23,7 @@ constexpr double steps_to_the_horizon = 64.0;
 std::vector<flat_slab> matter_of(const sky_model &sky,
                                  const std::vector<flat_slab> &below) {
   std::vector<flat_slab> all;
+  all.reserve(static_cast<std::size_t>(sky.overburden_count) + below.size());
   for (int k = 0; k < sky.overburden_count; ++k) {
     all.push_back({sky.overburden[k].what, sky.overburden[k].grams_cm2});
   }
@@ -172,9 +173,11 @@ zenith_weight made_weight(const sky_model &sky,
                   std::ceil((to - from) / to * steps_to_the_horizon)});
     w.first.push_back(w.values.size());
     w.steps.push_back(steps);
-    for (double i = 0; i <= steps; ++i) {
-      w.values.push_back(
-          exact(i == steps ? to : from + (to - from) * i / steps));
+    const auto count = static_cast<long>(steps);
+    for (long i = 0; i <= count; ++i) {
+      w.values.push_back(exact(
+          i == count ? to
+                     : from + (to - from) * static_cast<double>(i) / steps));
     }
   }
   w.first.push_back(w.values.size());

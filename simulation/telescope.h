@@ -37,14 +37,6 @@ constexpr int absorbers_max = 6;
 // upper paddle's corner: every layer lies within it.
 constexpr double absorber_across_cm = 2e6;
 
-// Whether `box` is such an absorber's: every line that crosses the layers
-// crosses all of its thickness.
-constexpr bool across_the_telescope(const layer &box) {
-  return box.width_cm == 2 * absorber_across_cm &&
-         box.length_cm == 2 * absorber_across_cm &&
-         box.x_cm == -absorber_across_cm && box.y_cm == -absorber_across_cm;
-}
-
 // The layers from top to bottom. The top's upper face lies its thickness
 // above depth 0; the bottom's depth is the distance of each row, the gap a
 // ruler measures between the upper paddle and the lower one.
