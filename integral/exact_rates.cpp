@@ -329,7 +329,6 @@ energy_levels levels_of(const telescope &scope, double distance_cm,
   std::sort(counts.begin(), counts.end());
   counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
   energy_levels levels{};
-  bool matter = sky.overburden_count > 0;
   for (const int count : counts) {
     std::vector<flat_slab> slabs;
     for (int k = 0; k < count; ++k) {
@@ -347,7 +346,8 @@ energy_levels levels_of(const telescope &scope, double distance_cm,
     levels.fires.push_back(fires);
   }
   std::sort(levels.bands.kinks.begin(), levels.bands.kinks.end());
-  levels.rings = matter || counts.size() > 1;
+  levels.rings =
+      sky.overburden_count > 0 || counts.size() > 1 || counts.front() > 0;
   return levels;
 }
 

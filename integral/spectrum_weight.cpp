@@ -131,10 +131,10 @@ zenith_weight made_weight(const sky_model &sky,
   const double per_drawn =
       1.0 / (site_intensity_above(sky, sky_least_energy_gev(sky)) *
              zenith_flux_share(n));
+  const double open = site_intensity_above(sky, muon_mass_gev) * per_drawn;
   const auto exact = [&](double c) {
     if (matter.empty()) {
-      return zenith_factor(c, n) * site_intensity_above(sky, muon_mass_gev) *
-             per_drawn;
+      return zenith_factor(c, n) * open;
     }
     // At the horizon the slant through the matter has no end.
     const double energy =
@@ -160,11 +160,12 @@ zenith_weight made_weight(const sky_model &sky,
     }
   }
   std::sort(w.breaks.begin(), w.breaks.end());
-  // Kinks that fall together (or at 0) make one.
+  // Kinks that fall together (or at 0, or at 1) make one.
   w.breaks.erase(
       std::unique(w.breaks.begin(), w.breaks.end(),
                   [](double a, double b) { return b - a <= 1e-15 * b; }),
       w.breaks.end());
+  w.breaks.back() = 1.0;
   // Each piece's values, at least four so that it has a cubic of its own.
   for (std::size_t p = 0; p + 1 < w.breaks.size(); ++p) {
     const double from = w.breaks[p], to = w.breaks[p + 1];
