@@ -337,8 +337,8 @@ energy_levels levels_of(const telescope &scope, double distance_cm,
     }
     levels.bands.levels.push_back(spectrum_weight(sky, slabs));
     const zenith_weight &w = levels.bands.levels.back();
-    levels.bands.kinks.insert(levels.bands.kinks.end(), w.breaks.begin() + 1,
-                              w.breaks.end() - 1);
+    levels.bands.kinks.insert(levels.bands.kinks.end(), w.kinks.begin(),
+                              w.kinks.end());
     std::uint32_t fires = 0;
     for (int i = 0; i < scope.count; ++i) {
       fires |= below_of[i] <= count ? 1U << i : 0U;

@@ -147,25 +147,38 @@ zenith_weight made_weight(const sky_model &sky,
   // of the range tables (all tables share their rows' energies), and where
   // the total needed above the matter is an edge of the altitude's bands.
   zenith_weight w;
-  w.breaks = {0.0, 1.0};
+  std::vector<double> &kinks = w.kinks;
   const range_table rows = table_of(scintillator);
   for (std::size_t k = 0; k < matter.size(); ++k) {
     for (int j = 0; j < rows.size; ++j) {
-      w.breaks.push_back(cosine_needing(matter, k, 1e-3 * rows.kinetic_mev[j]));
+      kinks.push_back(cosine_needing(matter, k, 1e-3 * rows.kinetic_mev[j]));
     }
   }
   if (sky.air_g_cm2 > 0.0 && !matter.empty()) {
     for (const double edge : {altitude_band_low_gev, altitude_band_high_gev}) {
-      w.breaks.push_back(cosine_needing(matter, 0, edge - muon_mass_gev));
+      kinks.push_back(cosine_needing(matter, 0, edge - muon_mass_gev));
     }
   }
-  std::sort(w.breaks.begin(), w.breaks.end());
-  // Kinks that fall together (or at 0, or at 1) make one.
-  w.breaks.erase(
-      std::unique(w.breaks.begin(), w.breaks.end(),
+  // Kinks that fall together make one; those at 0 (none found) none.
+  std::sort(kinks.begin(), kinks.end());
+  kinks.erase(
+      std::unique(kinks.begin(), kinks.end(),
                   [](double a, double b) { return b - a <= 1e-15 * b; }),
-      w.breaks.end());
-  w.breaks.back() = 1.0;
+      kinks.end());
+  kinks.erase(kinks.begin(),
+              std::upper_bound(kinks.begin(), kinks.end(), 1e-300));
+  w.breaks = {0.0};
+  if (!matter.empty()) {
+    const double first = kinks.empty() ? 1.0 : kinks.front();
+    for (int k = 40; k > 0; --k) {
+      w.breaks.push_back(std::ldexp(first, -k));
+    }
+  }
+  w.breaks.insert(w.breaks.end(), kinks.begin(), kinks.end());
+  w.breaks.push_back(1.0);
+  if (w.breaks.size() > 2 && 1.0 - w.breaks[w.breaks.size() - 2] <= 1e-15) {
+    w.breaks.erase(w.breaks.end() - 2);
+  }
   // Each piece's values, at least four so that it has a cubic of its own.
   for (std::size_t p = 0; p + 1 < w.breaks.size(); ++p) {
     const double from = w.breaks[p], to = w.breaks[p + 1];

@@ -29,9 +29,12 @@ struct flat_slab {
 // foot of a slab is one of their rows' (and where E(c) is an edge of the
 // altitude's bands): its kinks. Between them (and 0 and 1) each piece has
 // values at even steps of its own, read by cubic interpolation within the
-// piece, to about 1e-12 of w(1).
+// piece, to about 1e-12 of w(1). Behind matter w falls as a power of c
+// toward the horizon: there the pieces halve, from the first kink down to
+// 2^-40 of it, so that each is read to about 1e-11 of its own values.
 struct zenith_weight {
-  std::vector<double> breaks; // 0, the kinks ascending, 1
+  std::vector<double> kinks;  // ascending, in (0, 1)
+  std::vector<double> breaks; // of the pieces: 0, ..., 1, the kinks among
   // Of each piece: where its values start in `values`, and how many
   // steps it has (values: steps + 1).
   std::vector<std::size_t> first;

@@ -9,8 +9,9 @@
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
-// Each piece's integrals to this share of themselves.
-constexpr double tolerance = 1e-10;
+// Each piece's integrals to this share of themselves, or to what the
+// slopes of its lines allow (zenith_moments).
+constexpr double least_tolerance = 1e-10;
 
 // Integrals of 1, kx, ky and kx ky, times a weight.
 struct four {
@@ -156,11 +157,11 @@ ring_point on_ring(const sky_frame &f, double c, double s, double psi) {
 // middle) / 2), from -1 to 1 at most, whose cosine and sine are rational:
 // no call of sin and cos at every point.
 four along_arc(const sky_frame &f, double c, double s, double from, double to,
-               int depth) {
+               double tolerance, int depth) {
   const double middle = (from + to) / 2;
   if (to - from > pi) {
-    return along_arc(f, c, s, from, middle, depth) +
-           along_arc(f, c, s, middle, to, depth);
+    return along_arc(f, c, s, from, middle, tolerance, depth) +
+           along_arc(f, c, s, middle, to, tolerance, depth);
   }
   const double cm = std::cos(middle), sm = std::sin(middle);
   const double reach = std::tan((to - from) / 4);
@@ -180,15 +181,17 @@ four along_arc(const sky_frame &f, double c, double s, double from, double to,
   };
   const four low = rule_sum(legendre<10>());
   const four high = rule_sum(legendre<20>());
-  if (magnitude(high + low * -1.0) <= 0.1 * tolerance * magnitude(high) ||
+  if (magnitude(high + low * -1.0) <=
+          0.1 * tolerance * magnitude(high) + 1e-18 ||
       depth == 0) {
     return high;
   }
-  return along_arc(f, c, s, from, middle, depth - 1) +
-         along_arc(f, c, s, middle, to, depth - 1);
+  return along_arc(f, c, s, from, middle, tolerance, depth - 1) +
+         along_arc(f, c, s, middle, to, tolerance, depth - 1);
 }
 
-four ring_in(const sky_frame &f, double c, const rectangle &r) {
+four ring_in(const sky_frame &f, double c, const rectangle &r,
+             double tolerance) {
   const double s = std::sqrt((1.0 - c) * (1.0 + c));
   // Where the ring crosses the lines of the rectangle's sides, n.u = 0:
   // kx = x is u_x + x u_z = 0.
@@ -211,14 +214,15 @@ four ring_in(const sky_frame &f, double c, const rectangle &r) {
     return p.u[2] != 0.0 && holds(r, -p.u[0] / p.u[2], -p.u[1] / p.u[2]);
   };
   if (n == 0) {
-    return inside(0.0) ? along_arc(f, c, s, 0.0, 2 * pi, 12) : four{};
+    return inside(0.0) ? along_arc(f, c, s, 0.0, 2 * pi, tolerance, 12)
+                       : four{};
   }
   sort_few(at, n, [](double p, double q) { return p < q; });
   four sum{};
   for (int i = 0; i < n; ++i) {
     const double from = at[i], to = i + 1 < n ? at[i + 1] : at[0] + 2 * pi;
     if (to > from && inside((from + to) / 2)) {
-      sum = sum + along_arc(f, c, s, from, to, 12);
+      sum = sum + along_arc(f, c, s, from, to, tolerance, 12);
     }
   }
   return sum;
@@ -230,9 +234,9 @@ four ring_in(const sky_frame &f, double c, const rectangle &r) {
 // it first touches a side, which this makes smooth at both ends. Two
 // Gauss-Legendre orders, and halves where they disagree.
 template <class Ring>
-void add_piece(const Ring &ring, const weight_bands &bands,
-               const std::size_t *pieces, double c1, double c2, double t0,
-               double t1, int depth, band_moments &sum) {
+void add_piece(const Ring &ring, const weight_bands &bands, double c1,
+               double c2, double t0, double t1, double tolerance, int depth,
+               band_moments &sum) {
   const std::size_t levels = bands.levels.size();
   band_moments low{}, high{};
   const auto add_rule = [&](const auto &r, band_moments &to) {
@@ -244,7 +248,7 @@ void add_piece(const Ring &ring, const weight_bands &bands,
       const four g = ring(c);
       double next = 0.0; // the weight above the next level's threshold
       for (std::size_t a = levels; a-- > 0;) {
-        const double above = weight_in(bands.levels[a], pieces[a], c);
+        const double above = weight_at(bands.levels[a], c);
         const double f = (above - next) * stretch;
         next = above;
         for (int j = 0; j < 4; ++j) {
@@ -260,15 +264,17 @@ void add_piece(const Ring &ring, const weight_bands &bands,
     apart = std::max(apart, std::fabs(high.m[k] - low.m[k]));
     size = std::max(size, std::fabs(high.m[k]));
   }
-  if (apart <= tolerance * size || depth == 0) {
+  // Relative to the piece's own integrals, or to a floor far below what a
+  // rate of the rectangle's size could show, as the rectangles' rules.
+  if (apart <= tolerance * size + 1e-17 || depth == 0) {
     for (std::size_t k = 0; k < 4 * levels; ++k) {
       sum.m[k] += high.m[k];
     }
     return;
   }
   const double m = (t0 + t1) / 2;
-  add_piece(ring, bands, pieces, c1, c2, t0, m, depth - 1, sum);
-  add_piece(ring, bands, pieces, c1, c2, m, t1, depth - 1, sum);
+  add_piece(ring, bands, c1, c2, t0, m, tolerance, depth - 1, sum);
+  add_piece(ring, bands, c1, c2, m, t1, tolerance, depth - 1, sum);
 }
 
 // The integral over c from `low` to `high`, cut at `cuts` and at every
@@ -276,7 +282,8 @@ void add_piece(const Ring &ring, const weight_bands &bands,
 // function.
 template <class Ring>
 band_moments over_zenith(const Ring &ring, const weight_bands &bands,
-                         double low, double high, std::vector<double> cuts) {
+                         double low, double high, std::vector<double> cuts,
+                         double tolerance) {
   cuts.insert(cuts.end(), bands.kinks.begin(), bands.kinks.end());
   cuts.push_back(low);
   cuts.push_back(high);
@@ -286,13 +293,8 @@ band_moments over_zenith(const Ring &ring, const weight_bands &bands,
   std::sort(cuts.begin(), cuts.end());
   cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
   band_moments sum{};
-  std::size_t pieces[bands_max];
   for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
-    const double middle = (cuts[k] + cuts[k + 1]) / 2;
-    for (std::size_t a = 0; a < bands.levels.size(); ++a) {
-      pieces[a] = piece_of(bands.levels[a], middle);
-    }
-    add_piece(ring, bands, pieces, cuts[k], cuts[k + 1], 0.0, 1.0, 12, sum);
+    add_piece(ring, bands, cuts[k], cuts[k + 1], 0.0, 1.0, tolerance, 12, sum);
   }
   return sum;
 }
@@ -345,16 +347,23 @@ band_moments zenith_moments(const tilt &lean, const weight_bands &bands,
   if (v[2] > 0.0 && holds(r, -v[0] / v[2], -v[1] / v[2])) {
     high = 1.0;
   }
+  // The lines of slopes k lie 1/|k| from the layers' plane: a ring's points,
+  // as angles of the sky, give their slopes to about 1e-16 |k| of
+  // themselves, and the rules are asked no more. The rectangles so far out
+  // carry some |k|^-3 of the rate.
+  const double reach = std::max(
+      {std::fabs(kx0), std::fabs(kx1), std::fabs(ky0), std::fabs(ky1)});
+  const double tolerance = std::max(least_tolerance, 1e-15 * reach);
   if (lean.angle_deg == 0.0) {
     return over_zenith(
         [&](double c) {
           const double s = std::sqrt((1.0 - c) * (1.0 + c));
           return circle_in(s / c, r) * c;
         },
-        bands, low, high, cuts);
+        bands, low, high, cuts, tolerance);
   }
-  return over_zenith([&](double c) { return ring_in(f, c, r); }, bands, low,
-                     high, cuts);
+  return over_zenith([&](double c) { return ring_in(f, c, r, tolerance); },
+                     bands, low, high, cuts, tolerance);
 }
 
 band_moments plane_moments(const tilt &lean, const weight_bands &bands) {
@@ -373,5 +382,5 @@ band_moments plane_moments(const tilt &lean, const weight_bands &bands) {
                                           2 * pi * a;
         return four{{whole, 0.0, 0.0, 0.0}};
       },
-      bands, 0.0, 1.0, {tilted});
+      bands, 0.0, 1.0, {tilted}, least_tolerance);
 }
