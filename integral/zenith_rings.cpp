@@ -152,8 +152,8 @@ ring_point on_ring(const sky_frame &f, double c, double s, double psi) {
 }
 
 // |u_z| times 1, kx, ky and kx ky over psi from `from` to `to`, where the
-// lines stay in the rectangle: two Gauss-Legendre orders, and halves where
-// they disagree. Each half turn or less is taken in t = tan((psi -
+// lines stay in the rectangle: Gauss-Legendre orders that must agree, and
+// halves where they do not. Each half turn or less is taken in t = tan((psi -
 // middle) / 2), from -1 to 1 at most, whose cosine and sine are rational:
 // no call of sin and cos at every point.
 four along_arc(const sky_frame &f, double c, double s, double from, double to,
@@ -179,12 +179,18 @@ four along_arc(const sky_frame &f, double c, double s, double from, double to,
     }
     return sum * reach;
   };
-  const four low = rule_sum(legendre<10>());
-  const four high = rule_sum(legendre<20>());
-  if (magnitude(high + low * -1.0) <=
-          0.1 * tolerance * magnitude(high) + 1e-18 ||
-      depth == 0) {
-    return high;
+  const auto agree = [&](const four &low, const four &high) {
+    return magnitude(high + low * -1.0) <=
+           0.1 * tolerance * magnitude(high) + 1e-18;
+  };
+  // Five points and ten, and where they disagree ten and twenty.
+  const four ten = rule_sum(legendre<10>());
+  if (agree(rule_sum(legendre<5>()), ten)) {
+    return ten;
+  }
+  const four twenty = rule_sum(legendre<20>());
+  if (depth == 0 || agree(ten, twenty)) {
+    return twenty;
   }
   return along_arc(f, c, s, from, middle, tolerance, depth - 1) +
          along_arc(f, c, s, middle, to, tolerance, depth - 1);
@@ -231,8 +237,8 @@ four ring_in(const sky_frame &f, double c, const rectangle &r,
 // The integral over [c1, c2] of each band's weight times the ring's four
 // numbers, with c = c1 + (c2 - c1)(3 t^2 - 2 t^3) over t in [t0, t1]: the
 // ring's arcs grow as the square root of the distance from a cosine where
-// it first touches a side, which this makes smooth at both ends. Two
-// Gauss-Legendre orders, and halves where they disagree.
+// it first touches a side, which this makes smooth at both ends.
+// Gauss-Legendre orders that must agree, and halves where they do not.
 template <class Ring>
 void add_piece(const Ring &ring, const weight_bands &bands, double c1,
                double c2, double t0, double t1, double tolerance, int depth,
