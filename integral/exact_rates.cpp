@@ -1,8 +1,9 @@
 #include "integral/exact_rates.h"
+#include "integral/gauss_legendre.h"
+#include "integral/zenith_rings.h"
 #include "simulation/counter.h"
+#include "simulation/matter.h"
 #include "simulation/quadrature.h"
-
-#include <boost/math/quadrature/gauss.hpp>
 
 #include <algorithm>
 #include <array>
@@ -42,6 +43,9 @@ struct sky_weight {
   double exponent;   // N
   double vx, vy, vz; // the vertical, in the telescope's frame
   bool smooth;       // no horizon to cross, or an even N
+  // The spectrum's weight in the zenith cosine, of one piece (no matter
+  // in the way); none under cos^N.
+  const zenith_weight *spectrum;
 
   double operator()(double kx, double ky) const {
     const double q = 1.0 + kx * kx + ky * ky;
@@ -49,6 +53,9 @@ struct sky_weight {
       return 1.0 / (q * std::sqrt(q));
     }
     const double z = std::fabs(vz - kx * vx - ky * vy);
+    if (spectrum != nullptr) {
+      return weight_in(*spectrum, 0, z / std::sqrt(q)) / (q * q);
+    }
     return std::pow(z, exponent) * std::pow(q, -2.0 - exponent / 2);
   }
   // Where z, and the weight's smoothness, ends.
@@ -56,29 +63,6 @@ struct sky_weight {
     return vz - kx * vx - ky * vy;
   }
 };
-
-// A Gauss-Legendre rule of `n` points on [-1, 1], from Boost's half rule.
-template <unsigned n> struct rule { std::array<double, n> x, w; };
-
-template <unsigned n> const rule<n> &legendre() {
-  static const rule<n> r = [] {
-    using gauss = boost::math::quadrature::gauss<double, n>;
-    rule<n> made{};
-    const auto &x = gauss::abscissa();
-    const auto &w = gauss::weights();
-    unsigned k = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-      made.x[k] = x[i];
-      made.w[k++] = w[i];
-      if (x[i] != 0.0) {
-        made.x[k] = -x[i];
-        made.w[k++] = w[i];
-      }
-    }
-    return made;
-  }();
-  return r;
-}
 
 template <unsigned n, class Point>
 moments tensor(Point f, double a, double b, double c, double e) {
@@ -291,6 +275,15 @@ std::vector<double> crossings_of(const std::vector<extent> &layers) {
   return k;
 }
 
+// Whether an absorber's box lies across the whole telescope, as
+// --absorber MATERIAL:T@DEPTH lays it: every line that crosses the layers
+// crosses all of its thickness.
+bool across_the_telescope(const layer &box) {
+  return box.width_cm == 2 * absorber_across_cm &&
+         box.length_cm == 2 * absorber_across_cm &&
+         box.x_cm == -absorber_across_cm && box.y_cm == -absorber_across_cm;
+}
+
 double depth_of(const telescope &scope, int i, double distance_cm) {
   // The top's lower face is depth 0, thin or not.
   return i == 0                  ? 0.0
@@ -298,13 +291,70 @@ double depth_of(const telescope &scope, int i, double distance_cm) {
                                  : scope.layers[i].depth_cm;
 }
 
+// The telescope's levels under the spectrum: the layers below none, one,
+// ... of the absorbers above the bottom (all across it, the telescope
+// upright), each level with the weight of the energies that get through
+// the overburden and its absorbers, and the layers that fire with them
+// (those of its level and above).
+struct energy_levels {
+  weight_bands bands;
+  std::vector<std::uint32_t> fires;
+  // An overburden, or absorbers between the layers: the weights have
+  // kinks, and rings of zenith angle take the integral.
+  bool rings;
+};
+
+energy_levels levels_of(const telescope &scope, double distance_cm,
+                        const sky_model &sky) {
+  std::vector<absorber> above;
+  for (int k = 0; k < scope.absorber_count; ++k) {
+    if (scope.absorbers[k].box.depth_cm < distance_cm) {
+      above.push_back(scope.absorbers[k]);
+    }
+  }
+  std::stable_sort(above.begin(), above.end(),
+                   [](const absorber &a, const absorber &b) {
+                     return a.box.depth_cm < b.box.depth_cm;
+                   });
+  // How many absorbers lie above each layer, and the distinct counts.
+  int below_of[layers_max] = {};
+  std::vector<int> counts;
+  for (int i = 0; i < scope.count; ++i) {
+    const double h = depth_of(scope, i, distance_cm);
+    for (const absorber &a : above) {
+      below_of[i] += a.box.depth_cm < h ? 1 : 0;
+    }
+    counts.push_back(below_of[i]);
+  }
+  std::sort(counts.begin(), counts.end());
+  counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
+  energy_levels levels{};
+  for (const int count : counts) {
+    std::vector<flat_slab> slabs;
+    for (int k = 0; k < count; ++k) {
+      const absorber &a = above[static_cast<std::size_t>(k)];
+      slabs.push_back({a.what, a.box.thickness_cm * density_g_cm3(a.what)});
+    }
+    levels.bands.levels.push_back(spectrum_weight(sky, slabs));
+    const zenith_weight &w = levels.bands.levels.back();
+    levels.bands.kinks.insert(levels.bands.kinks.end(), w.kinks.begin(),
+                              w.kinks.end());
+    std::uint32_t fires = 0;
+    for (int i = 0; i < scope.count; ++i) {
+      fires |= below_of[i] <= count ? 1U << i : 0U;
+    }
+    levels.fires.push_back(fires);
+  }
+  std::sort(levels.bands.kinks.begin(), levels.bands.kinks.end());
+  levels.rings =
+      sky.overburden_count > 0 || counts.size() > 1 || counts.front() > 0;
+  return levels;
+}
+
 } // namespace
 
 std::string integral_refusal(const telescope &scope, double distance_cm,
-                             const sky_model &sky, double /*tilt_deg*/) {
-  if (sky.law == sky_law::spectrum) {
-    return "--method integral takes no --sky spectrum yet";
-  }
+                             const sky_model &sky, double tilt_deg) {
   for (int i = 0; i < scope.count; ++i) {
     if (scope.layers[i].thickness_cm > 0.0) {
       return "--method integral needs thin layers: layer " +
@@ -329,6 +379,32 @@ std::string integral_refusal(const telescope &scope, double distance_cm,
     return "--method integral needs the layers at different depths, or all "
            "at one";
   }
+  // Under cos^N the muons have no energies, and absorbers stop none.
+  if (sky.law != sky_law::spectrum) {
+    return "";
+  }
+  for (int k = 0; k < scope.absorber_count; ++k) {
+    const layer &box = scope.absorbers[k].box;
+    const std::string name = "absorber " + std::to_string(k + 1);
+    // Tilted, a muon crosses an absorber along its slant to the axis, not
+    // to the vertical, and comes up the axis through those below the
+    // bottom: the matter in its way is no function of its zenith angle.
+    if (tilt_deg != 0.0) {
+      return "--method integral under --sky spectrum takes absorbers only "
+             "with the telescope upright: tilted, the matter a muon crosses "
+             "in " +
+             name + " depends on more than its zenith angle";
+    }
+    // An upright telescope's muons all come down, past the bottom before
+    // they reach an absorber below it.
+    if (box.depth_cm < distance_cm && !across_the_telescope(box)) {
+      return "--method integral under --sky spectrum takes only absorbers "
+             "across the whole telescope (MATERIAL:T@DEPTH): " +
+             name +
+             " has edges, so that its threshold varies across the lines of a "
+             "direction";
+    }
+  }
   return "";
 }
 
@@ -344,19 +420,51 @@ std::vector<double> exact_crossings(const telescope &scope, double distance_cm,
     ys.push_back({l.y_cm, l.y_cm + l.length_cm, h});
   }
   const bool flux = law == zenith_law::cos_squared;
+  // Under the spectrum, per unit of the flux a Monte Carlo pass draws: the
+  // weight of each band of energies between the levels' thresholds, and
+  // the layers each fires; under cos^N one band that fires every layer.
+  const bool spectrum = flux && sky.law == sky_law::spectrum;
+  const energy_levels levels =
+      spectrum ? levels_of(scope, distance_cm, sky) : energy_levels{};
+  const bool rings = spectrum && levels.rings;
+  const std::vector<std::uint32_t> fires =
+      rings ? levels.fires
+            : std::vector<std::uint32_t>{(1U << scope.count) - 1U};
   const double top_area = scope.layers[0].width_cm * scope.layers[0].length_cm;
   std::vector<double> per_set(std::size_t{1} << scope.count, 0.0);
+  // Adds the lines of a cell (in layers `set`) to the sets each band fires.
+  const auto add = [&](std::uint32_t set, const double *band_rates) {
+    for (std::size_t b = 0; b < fires.size(); ++b) {
+      const std::uint32_t fired = set & fires[b];
+      if (bits_in(fired) >= 2) {
+        per_set[fired] += band_rates[b];
+      }
+    }
+  };
   const std::vector<double> kx = crossings_of(xs), ky = crossings_of(ys);
   if (kx.empty()) {
     // All at one depth: every line crosses the layers it meets at depth 0,
     // whatever its direction.
+    double share[bands_max] = {};
+    if (rings) {
+      const band_moments plane = plane_moments(lean, levels.bands);
+      for (std::size_t b = 0; b < fires.size(); ++b) {
+        share[b] = plane.m[4 * b];
+      }
+    } else {
+      share[0] = !flux      ? 1.0 / top_area
+                 : spectrum ? tilted_flux_share(lean.angle_deg, sky)
+                            : tilted_flux_share(lean.angle_deg, exponent);
+    }
     for (const stretch &sx : stretches_at(xs, 0.0)) {
       for (const stretch &sy : stretches_at(ys, 0.0)) {
         const std::uint32_t set = sx.layers & sy.layers;
         if (bits_in(set) >= 2) {
-          per_set[set] += sx.alpha * sy.alpha *
-                          (flux ? tilted_flux_share(lean.angle_deg, exponent)
-                                : 1.0 / top_area);
+          double rates[bands_max];
+          for (std::size_t b = 0; b < fires.size(); ++b) {
+            rates[b] = sx.alpha * sy.alpha * share[b];
+          }
+          add(set, rates);
         }
       }
     }
@@ -364,14 +472,18 @@ std::vector<double> exact_crossings(const telescope &scope, double distance_cm,
   }
   const double a = lean.angle_deg * pi / 180, b = lean.azimuth_deg * pi / 180;
   const bool even = std::fmod(exponent, 2.0) == 0.0;
+  // The spectrum's weight is no power of the cosine: it does not vanish at
+  // the horizon, where its |cos| has a kink.
   const sky_weight w{flux,
                      exponent,
                      -std::sin(a) * std::cos(b),
                      -std::sin(a) * std::sin(b),
                      std::cos(a),
-                     !flux || lean.angle_deg == 0.0 || even};
-  const double scale =
-      flux ? (exponent + 2) / (2 * pi) : 1.0 / (2 * pi * top_area);
+                     !flux || lean.angle_deg == 0.0 || (even && !spectrum),
+                     spectrum ? &levels.bands.levels[0] : nullptr};
+  const double scale = spectrum ? 1.0
+                       : flux   ? (exponent + 2) / (2 * pi)
+                                : 1.0 / (2 * pi * top_area);
   // Each rectangle of the grid of slopes: the stretches along x and along y
   // and their products, the cells, for the sets of two or more layers.
   for (std::size_t i = 0; i + 1 < kx.size(); ++i) {
@@ -389,17 +501,29 @@ std::vector<double> exact_crossings(const telescope &scope, double distance_cm,
       if (!any) {
         continue;
       }
-      const moments m =
-          rectangle_moments(w, kx[i], kx[i + 1], ky[j], ky[j + 1]);
+      band_moments m{};
+      if (rings) {
+        m = zenith_moments(lean, levels.bands, kx[i], kx[i + 1], ky[j],
+                           ky[j + 1]);
+      } else {
+        const moments one =
+            rectangle_moments(w, kx[i], kx[i + 1], ky[j], ky[j + 1]);
+        std::copy(one.m, one.m + 4, m.m);
+      }
       for (const stretch &sx : along_x) {
         for (const stretch &sy : along_y) {
           const std::uint32_t set = sx.layers & sy.layers;
           if (bits_in(set) >= 2) {
             // (alpha_x + beta_x kx)(alpha_y + beta_y ky) over the rectangle.
-            per_set[set] +=
-                scale *
-                (sx.alpha * sy.alpha * m.m[0] + sx.beta * sy.alpha * m.m[1] +
-                 sx.alpha * sy.beta * m.m[2] + sx.beta * sy.beta * m.m[3]);
+            double rates[bands_max];
+            for (std::size_t k = 0; k < fires.size(); ++k) {
+              const double *o = m.m + 4 * k;
+              rates[k] =
+                  scale *
+                  (sx.alpha * sy.alpha * o[0] + sx.beta * sy.alpha * o[1] +
+                   sx.alpha * sy.beta * o[2] + sx.beta * sy.beta * o[3]);
+            }
+            add(set, rates);
           }
         }
       }

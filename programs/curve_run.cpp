@@ -119,7 +119,11 @@ curve_plan plan_curve(const curve_arguments &arguments) {
       (static_cast<std::uint64_t>(arguments.muons) + block_muons - 1) /
       block_muons;
   plan.tally_size = tally_size(arguments.scope, distances.size());
-  plan.sampler = sampler_of(arguments.sky);
+  // Only the passes draw muons: the integral needs none of the spectrum's
+  // tables, whose making costs more than its rows.
+  if (!plan.passes.empty()) {
+    plan.sampler = sampler_of(arguments.sky);
+  }
   return plan;
 }
 

@@ -233,8 +233,10 @@ std::string check_integral(reading &r, const options_given & /*given*/,
       if (!problem.empty()) {
         // Its untested branches only clean up after an allocation that throws.
         // GCOVR_EXCL_BR_START
-        // Thick layers are refused at any distance; the rest at this one.
-        return problem + (problem.find("thin layers") != problem.npos
+        // Thick layers, and absorbers in a tilted telescope, are refused at
+        // any distance; the rest at this one.
+        return problem + (problem.find("thin layers") != problem.npos ||
+                                  problem.find("upright") != problem.npos
                               ? ""
                               : " (distance " + shortest(d) + ")");
       } // GCOVR_EXCL_BR_STOP

@@ -20,9 +20,6 @@ std::string read_offset(const char *text, reading &r);
 std::string read_layer(const char *text, reading &r);
 std::string read_absorber(const char *text, reading &r);
 
-// Half the width of an absorber across the whole telescope: every layer
-// lies within it.
-constexpr double absorber_across_cm = 2e6;
 std::string read_min_path(const char *text, reading &r);
 std::string read_detection(const char *text, reading &r);
 std::string read_noise(const char *text, reading &r);

@@ -44,8 +44,6 @@ constexpr double earth_radius_m = 6356766.0;
 // kg/m^2 to g/cm^2.
 constexpr double g_cm2_of_kg_m2 = 0.1;
 
-constexpr double split_low_gev = 2.0, split_high_gev = 3.0;
-
 } // namespace
 
 double atmospheric_depth_g_cm2(double altitude_m) {
@@ -75,8 +73,10 @@ double altitude_intensity_ratio(double depth_g_cm2, double threshold_gev) {
   // The vertical sea-level intensity in the three energy bands above the
   // threshold (the zenith factor cancels in the ratio).
   const double from = threshold_gev;
-  const double at_low = intensity_above(std::fmax(from, split_low_gev), 1.0);
-  const double at_high = intensity_above(std::fmax(from, split_high_gev), 1.0);
+  const double at_low =
+      intensity_above(std::fmax(from, altitude_band_low_gev), 1.0);
+  const double at_high =
+      intensity_above(std::fmax(from, altitude_band_high_gev), 1.0);
   const double all = intensity_above(from, 1.0);
   const double below_low = all - at_low;
   const double between = at_low - at_high;

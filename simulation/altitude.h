@@ -14,6 +14,10 @@ double sea_level_depth_g_cm2();
 // (see altitude.cpp).
 double altitude_intensity_ratio(double depth_g_cm2, double threshold_gev);
 
+// The total energies, GeV, that part altitude_intensity_ratio's bands: the
+// intensity above a threshold changes its slope in the threshold there.
+constexpr double altitude_band_low_gev = 2.0, altitude_band_high_gev = 3.0;
+
 // The attenuation lengths in air behind altitude_intensity_ratio, g/cm^2:
 // of muons below 2 GeV and of muons of 3 GeV and above.
 double low_energy_attenuation_g_cm2();

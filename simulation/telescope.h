@@ -33,6 +33,10 @@ struct absorber {
 // A lab puts a few absorbers in a stack.
 constexpr int absorbers_max = 6;
 
+// Half the width of an absorber across the whole telescope, centred on the
+// upper paddle's corner: every layer lies within it.
+constexpr double absorber_across_cm = 2e6;
+
 // The layers from top to bottom. The top's upper face lies its thickness
 // above depth 0; the bottom's depth is the distance of each row, the gap a
 // ruler measures between the upper paddle and the lower one.

@@ -327,6 +327,20 @@ const refusal_case refusals[] = {
     {{"--method", "integral", "--layer", "10x31@2", "2"},
      "--method integral needs the layers at different depths, or all at one",
      "method"},
+    // Under the spectrum, only absorbers whose matter is the same for every
+    // line of a direction, and the same at every azimuth.
+    {{"--method", "integral", "--sky", "spectrum", "--absorber",
+      "lead:10x31x2@1", "5"},
+     "--method integral under --sky spectrum takes only absorbers across the "
+     "whole telescope (MATERIAL:T@DEPTH): absorber 1 has edges, so that its "
+     "threshold varies across the lines of a direction (distance 5)",
+     "method"},
+    {{"--method", "integral", "--sky", "spectrum", "--absorber", "lead:2@1",
+      "--tilt", "0,30", "5"},
+     "--method integral under --sky spectrum takes absorbers only with the "
+     "telescope upright: tilted, the matter a muon crosses in absorber 1 "
+     "depends on more than its zenith angle",
+     "method"},
 };
 
 class refuses : public testing::TestWithParam<refusal_case> {};
@@ -565,6 +579,44 @@ curve_rows(const std::vector<std::string> &words) {
     }
   }
   return rows;
+}
+
+// Guards against the integral's rows under the spectrum scaled by another
+// flux than that of the muons the Monte Carlo draws, or its efficiency
+// taken over another box: both methods' rates and efficiencies, behind an
+// overburden, an absorber across the stack and at altitude, for
+// requirements that tracks missing the top meet too, within four standard
+// errors.
+TEST(curve_run, spectrum_integral_agrees_with_the_monte_carlo) {
+  const std::vector<std::string> settings[] = {
+      {"--overburden", "concrete:30", "--layer", "10x31@6,2,3", "--absorber",
+       "lead:5@1", "--require", "all,2,2+3", "14"},
+      {"--overburden", "concrete:30", "--altitude", "1500", "--tilt", "40",
+       "--paddles", "20x20", "10"},
+  };
+  for (const std::vector<std::string> &setting : settings) {
+    std::vector<std::string> words = {"--sky", "spectrum"};
+    words.insert(words.end(), setting.begin(), setting.end());
+    std::vector<std::string> counted = words;
+    counted.insert(counted.begin(), {"--muons", "400000"});
+    words.insert(words.begin(), {"--method", "integral"});
+    const auto exact = curve_rows(words);
+    const auto mc = curve_rows(counted);
+    ASSERT_EQ(exact.size(), mc.size());
+    for (std::size_t i = 0; i < exact.size(); ++i) {
+      const auto number = [](const std::string &text) {
+        return std::stod(text);
+      };
+      EXPECT_NEAR(number(exact[i].at("rate_per_minute")),
+                  number(mc[i].at("rate_per_minute")),
+                  4 * number(mc[i].at("rate_error_per_minute")))
+          << setting.back() << ", " << mc[i].at("require");
+      EXPECT_NEAR(number(exact[i].at("efficiency")),
+                  number(mc[i].at("efficiency")),
+                  4 * number(mc[i].at("std_error")))
+          << setting.back() << ", " << mc[i].at("require");
+    }
+  }
 }
 
 // velmora-fit run in-process on `csv`.

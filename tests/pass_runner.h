@@ -12,12 +12,12 @@
 // i + 1), counted as velmora-curve counts them; the muons that touch a
 // layer above the source are in no set.
 inline std::vector<std::vector<std::int64_t>>
-run_pass(const telescope &scope, zenith_law law, double exponent,
+run_pass(const telescope &scope, zenith_law law, const sky_model &model,
          const tilt &lean, int source, const std::vector<double> &distances,
          std::int32_t muons, std::uint32_t seed = 1) {
   std::vector<double> sorted = distances;
   std::sort(sorted.begin(), sorted.end());
-  const sky_sampler sky = sampler_of(cos_sky(exponent));
+  const sky_sampler sky = sampler_of(model);
   const pass_setup pass{scope,  law,  &sky,          lean,
                         source, seed, sorted.data(), sorted.size()};
   std::vector<std::int32_t> tally(tally_size(scope, sorted.size()));
@@ -41,4 +41,13 @@ run_pass(const telescope &scope, zenith_law law, double exponent,
     sets.push_back(at);
   }
   return sets;
+}
+
+// The same under the cos^N sky of `exponent`.
+inline std::vector<std::vector<std::int64_t>>
+run_pass(const telescope &scope, zenith_law law, double exponent,
+         const tilt &lean, int source, const std::vector<double> &distances,
+         std::int32_t muons, std::uint32_t seed = 1) {
+  return run_pass(scope, law, cos_sky(exponent), lean, source, distances, muons,
+                  seed);
 }
