@@ -71,18 +71,18 @@ git clone -q "$src" "$root/root/velmora"
 in_root() { chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 $node_ca sh -c "cd /root/velmora && $1"; }
 
 t0=$(seconds)
-out=$(printf '5\n1000\n' | in_root './setup start' 2>"$root/setup.log") ||
+dialogue=$(printf '5\n1000\n' | in_root './setup start' 2>"$root/setup.log") ||
   { tail -n 30 "$root/setup.log" >&2; exit 1; }
 echo "fresh-debian: ./setup start gave its result in $(($(seconds) - t0)) s"
 case "
-$out
+$dialogue
 " in
 *"
  Number of coicidences = 707
 "*) ;;
 *)
   echo "fresh-debian: unexpected dialogue:" >&2
-  echo "$out" >&2
+  echo "$dialogue" >&2
   exit 1
   ;;
 esac
