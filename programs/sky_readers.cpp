@@ -3,7 +3,9 @@
 #include "simulation/altitude.h"
 #include "text/shortest_text.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -42,12 +44,10 @@ bool material_named(const std::string &name, material &to) {
 }
 
 const char *name_of(material m) {
-  for (const named &n : materials) {
-    if (n.what == m) {
-      return n.name;
-    }
-  }
-  return "";
+  // Every material has a name in the table.
+  return std::find_if(std::begin(materials), std::end(materials),
+                      [m](const named &n) { return n.what == m; })
+      ->name;
 }
 
 std::string read_sky(const char *text, reading &r) {
