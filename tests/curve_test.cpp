@@ -400,6 +400,9 @@ const command_case cases[] = {
     {"fit_curve_option_begun", {fit, "--til", "30", "m.csv"},
      "velmora-fit: option '--til' could be velmora-curve's --tilt: write this command's "
      "option in full"},
+    {"fit_spectrum_intensity", {fit, "--sky", "spectrum", "--intensity", "m.csv"},
+     "velmora-fit: --intensity: with --sky spectrum the fit reports the vertical intensity "
+     "above 1 GeV/c beside the spectrum's normalisation"},
     // velmora-curve's --intensity takes a value; velmora-fit's fits one.
     {"fit_intensity_with_a_value", {fit, "--intensity", "70", "scan.csv"},
      "velmora-fit: --intensity takes no value here: it reports the fitted vertical intensity I "
