@@ -78,7 +78,9 @@ std::string read_overburden(const char *text, reading &r) {
   const std::string whole = text;
   const std::size_t colon = whole.find(':');
   material what{};
-  if (colon == whole.npos || !material_named(whole.substr(0, colon), what)) {
+  // Without a colon, the whole text: no material's name has one.
+  const std::string name = whole.substr(0, colon);
+  if (colon == whole.npos || !material_named(name, what)) {
     return "overburden " + quoted(whole) +
            " is not MATERIAL:THICKNESS, the material one of " + material_names;
   }

@@ -183,7 +183,7 @@ double kinetic_energy_to_cross_gev(material m, double thickness_g_cm2) {
   // Below the first row the muon is slow and its range grows nearly as the
   // square of its energy (Bragg-Kleeman with exponent 1.7 to 1.8): that
   // power, taken from the first two rows, carries the table down to 0.
-  if (thickness_g_cm2 > 0.0 && thickness_g_cm2 < range[0]) {
+  if (thickness_g_cm2 < range[0]) {
     const double power = std::log(range[1] / range[0]) /
                          std::log(kinetic_mev[1] / kinetic_mev[0]);
     return 1e-3 * kinetic_mev[0] *

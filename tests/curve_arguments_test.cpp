@@ -92,6 +92,9 @@ const refusal_case refusals[] = {
     {{"--sky", "spectrum", "--absorber", "marble:2@1", "5"},
      "absorber 'marble:2@1' is not MATERIAL",
      "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:3", "5"},
+     "absorber 'lead:3' is not MATERIAL:WxLxT@DEPTH",
+     "absorber"},
     {{"--sky", "spectrum", "--absorber", "lead:thick@1", "5"},
      "absorber 'lead:thick@1' is not MATERIAL:WxLxT@DEPTH",
      "absorber"},
@@ -940,6 +943,18 @@ TEST(fit_run, draws_again_three_times_at_most) {
   EXPECT_EQ(fit_models(run), fit_step::draw_again);
   EXPECT_EQ(run.drawn_at, run.result.exponent);
   EXPECT_GT(run.drawn_at, 3.5);
+  // Landing where it drew, it is taken.
+  EXPECT_EQ(fit_models(run), fit_step::done);
+  // Landing near, it is taken while the models' weighted error stays
+  // within a tenth of the data's; a thousand times the counts, whose error
+  // is 30 times smaller, put it beyond, and it draws again.
+  run.drawn_at -= 0.1;
+  EXPECT_EQ(fit_models(run), fit_step::done);
+  for (setting &s : run.problem.settings) {
+    s.coincidences *= 1000;
+  }
+  run.drawn_at -= 0.1;
+  EXPECT_EQ(fit_models(run), fit_step::draw_again);
   run.drawn_at = 2.0; // where the models were drawn
   run.redraws = 3;
   EXPECT_EQ(fit_models(run), fit_step::done);
