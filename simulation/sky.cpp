@@ -435,7 +435,8 @@ double box_firing_area(const layer &l, const tilt &lean, const sky_model &sky,
       u[i] = std::fabs(s * parts[i].radial * std::cos(phi - parts[i].phase) +
                        c * parts[i].vertical);
       side[i] = size[i] - min_path_cm * u[i];
-      if (!(side[i] > 0.0) && !(i == 2 && size[2] == 0.0)) {
+      // Every box has a thickness where a least path is asked for.
+      if (!(side[i] > 0.0)) {
         return 0.0;
       }
     }

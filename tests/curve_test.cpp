@@ -477,9 +477,10 @@ const command_case cases[] = {
      {"\nsky: the muon spectrum of Shukla and Sankrith (2018); background: none\n",
       "\n  0.109 above the cos^N the fitted sky matches\n"}},
     // Rows at one tilt that ask for different layers are settings apart.
-    {"fit_requirements_apart", {fit, "--layer", "10x31@5"}, "", "velmora-fit: 3 settings", 0, {},
+    {"fit_requirements_apart", {fit, "--layer", "10x31@5", "--exponent", "2"}, "",
+     "velmora-fit: 2 settings", 0, {},
      "tilt_deg,distance_cm,coincidences,live_time_s,require\n0,10,1490,600,all\n"
-     "0,10,1600,600,2\n45,10,1000,600,all\n"},
+     "0,10,1600,600,2\n"},
     {"fit_two_files", {fit, "a.csv", "b.csv"},
      "velmora-fit: one file of measurements at a time, not 2"},
     {"fit_missing_file", {fit, "/nonexistent.csv"},
