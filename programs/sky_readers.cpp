@@ -3,7 +3,9 @@
 #include "simulation/altitude.h"
 #include "text/shortest_text.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -42,12 +44,10 @@ bool material_named(const std::string &name, material &to) {
 }
 
 const char *name_of(material m) {
-  for (const named &n : materials) {
-    if (n.what == m) {
-      return n.name;
-    }
-  }
-  return "";
+  // Every material has a name in the table.
+  return std::find_if(std::begin(materials), std::end(materials),
+                      [m](const named &n) { return n.what == m; })
+      ->name;
 }
 
 std::string read_sky(const char *text, reading &r) {
@@ -78,7 +78,9 @@ std::string read_overburden(const char *text, reading &r) {
   const std::string whole = text;
   const std::size_t colon = whole.find(':');
   material what{};
-  if (colon == whole.npos || !material_named(whole.substr(0, colon), what)) {
+  // Without a colon, the whole text: no material's name has one.
+  const std::string name = whole.substr(0, colon);
+  if (colon == whole.npos || !material_named(name, what)) {
     return "overburden " + quoted(whole) +
            " is not MATERIAL:THICKNESS, the material one of " + material_names;
   }

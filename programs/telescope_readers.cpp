@@ -196,7 +196,9 @@ std::string read_absorber(const char *text, reading &r) {
   const std::string whole = text;
   const std::size_t colon = whole.find(':');
   absorber a{};
-  if (colon == whole.npos || !material_named(whole.substr(0, colon), a.what)) {
+  // Without a colon, the whole text: no material's name has one.
+  const std::string name = whole.substr(0, colon);
+  if (colon == whole.npos || !material_named(name, a.what)) {
     return "absorber " + quoted(whole) +
            " is not MATERIAL:WxLxT@DEPTH[,DX,DY] or MATERIAL:T@DEPTH, the "
            "material one of " +
@@ -204,10 +206,12 @@ std::string read_absorber(const char *text, reading &r) {
   }
   const std::string rest = whole.substr(colon + 1);
   const std::size_t at = rest.find('@');
+  // Without an '@', the whole text twice (npos + 1 is 0): unread.
+  const std::string before = rest.substr(0, at), after = rest.substr(at + 1);
   double thickness = 0.0, depth = 0.0;
   if (at != rest.npos && rest.find('x') > at &&
-      read_number(rest.substr(0, at).c_str(), thickness) &&
-      read_number(rest.substr(at + 1).c_str(), depth)) {
+      read_number(before.c_str(), thickness) &&
+      read_number(after.c_str(), depth)) {
     // Across the telescope: as wide as any layer may lie from the top.
     if (!(thickness >= 0.0 && thickness <= place_max_cm && depth >= 0.0 &&
           depth <= place_max_cm)) {

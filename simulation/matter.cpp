@@ -165,9 +165,6 @@ std::uint32_t reached_layers(const telescope &scope, const sky_model &sky,
                              const track_slopes &slopes) {
   const int bottom = bottom_of(scope);
   const std::uint32_t all = (1U << scope.count) - 1;
-  if (!(track.energy_gev < HUGE_VAL)) {
-    return all;
-  }
   double kinetic = track.energy_gev - muon_mass_gev;
   // A chord is never longer than its slab's thickness over the track's
   // cosine to the axis.
@@ -254,7 +251,7 @@ double threshold_gev(const telescope &scope, const sky_model &sky,
       layer_index == bottom ? distance_cm : scope.layers[layer_index].depth_cm;
   for (int k = order.below - 1; k >= 0; --k) {
     const slab s = slab_of(scope, order.index[k]);
-    if (s.box.depth_cm < depth && s.layer_index != layer_index) {
+    if (s.box.depth_cm < depth) {
       kinetic = kinetic_of_range(s.what, slant * s.box.thickness_cm *
                                                  density_g_cm3(s.what) +
                                              range_g_cm2(s.what, kinetic));
@@ -268,9 +265,9 @@ double threshold_gev(const telescope &scope, const sky_model &sky,
 double axis_threshold_gev(const telescope &scope, const sky_model &sky,
                           int layer_index, double tilt_deg,
                           double distance_cm) {
+  // Tilts run to 90 degrees, whose cosine in doubles is 6e-17, not 0.
   const double cos_tilt = std::cos(tilt_deg * 3.14159265358979323846 / 180);
-  return threshold_gev(scope, sky, layer_index, cos_tilt > 0.0 ? cos_tilt : 1.0,
-                       1.0, distance_cm);
+  return threshold_gev(scope, sky, layer_index, cos_tilt, 1.0, distance_cm);
 }
 
 double matching_exponent(const telescope &scope, const sky_model &sky,
@@ -285,8 +282,9 @@ double matching_exponent(const telescope &scope, const sky_model &sky,
 double soft_flux_reaching(const telescope &scope, const sky_model &sky,
                           int layer_index, double tilt_deg,
                           double distance_cm) {
+  // Tilts run to 90 degrees, whose cosine in doubles is 6e-17, not 0.
   const double cos_tilt = std::cos(tilt_deg * 3.14159265358979323846 / 180);
-  const double slant = cos_tilt > 0.0 ? 1.0 / cos_tilt : 1.0;
+  const double slant = 1.0 / cos_tilt;
   const int bottom = bottom_of(scope);
   const double depth =
       layer_index == bottom ? distance_cm : scope.layers[layer_index].depth_cm;
@@ -301,7 +299,7 @@ double soft_flux_reaching(const telescope &scope, const sky_model &sky,
   const slab_order order = order_of(scope, sky, distance_cm);
   for (int k = 0; k < order.below; ++k) {
     const slab s = slab_of(scope, order.index[k]);
-    if (s.box.depth_cm < depth && s.layer_index != layer_index) {
+    if (s.box.depth_cm < depth) {
       const double g = s.box.thickness_cm * density_g_cm3(s.what);
       grams += g;
       lengths += g / radiation_length_g_cm2(s.what);

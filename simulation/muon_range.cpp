@@ -118,24 +118,20 @@ struct properties {
 // (pdg.lbl.gov, AtomicNuclearProperties). For mixtures the radiation length
 // follows 1/X0 = sum w_j / X0_j over the elements' X0_j: water (H 63.04,
 // O 34.24 g/cm^2) gives 36.08, polyvinyltoluene (C9H10; C 42.70) 43.90.
+// In the order of the materials.
+constexpr properties all_properties[material_count] = {
+    {polyvinyltoluene_range, 1.032, 43.90},
+    {lead_range, 11.35, 6.37},
+    {iron_range, 7.874, 13.84},
+    {shielding_concrete_range, 2.300, 26.57},
+    {water_range, 1.000, 36.08},
+    {standard_rock_range, 2.650, 26.54},
+    {aluminium_range, 2.699, 24.01},
+};
+static_assert(static_cast<int>(material::aluminium) == material_count - 1);
+
 properties properties_of(material m) {
-  switch (m) {
-  case material::polyvinyltoluene:
-    return {polyvinyltoluene_range, 1.032, 43.90};
-  case material::lead:
-    return {lead_range, 11.35, 6.37};
-  case material::iron:
-    return {iron_range, 7.874, 13.84};
-  case material::shielding_concrete:
-    return {shielding_concrete_range, 2.300, 26.57};
-  case material::water:
-    return {water_range, 1.000, 36.08};
-  case material::standard_rock:
-    return {standard_rock_range, 2.650, 26.54};
-  case material::aluminium:
-    return {aluminium_range, 2.699, 24.01};
-  }
-  return {lead_range, 11.35, 6.37};
+  return all_properties[static_cast<int>(m)];
 }
 
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
@@ -187,7 +183,7 @@ double kinetic_energy_to_cross_gev(material m, double thickness_g_cm2) {
   // Below the first row the muon is slow and its range grows nearly as the
   // square of its energy (Bragg-Kleeman with exponent 1.7 to 1.8): that
   // power, taken from the first two rows, carries the table down to 0.
-  if (thickness_g_cm2 > 0.0 && thickness_g_cm2 < range[0]) {
+  if (thickness_g_cm2 < range[0]) {
     const double power = std::log(range[1] / range[0]) /
                          std::log(kinetic_mev[1] / kinetic_mev[0]);
     return 1e-3 * kinetic_mev[0] *

@@ -47,10 +47,12 @@ double tail_small(double u1, double n) {
   const double r = u1 / a;
   double power = std::pow(r, 1.0 - n); // r^(k + 1 - n) at k = 0
   double sum = 0.0, sign = 1.0;
-  for (int k = 0; k < 200; ++k) {
+  // r is at most 1/2, so that the terms fall at least as 2^-k: some 60
+  // reach the sum, and a term that is not a number ends it too.
+  for (int k = 0;; ++k) {
     const double term = sign * power / (k + 1.0 - n);
     sum += term;
-    if (k > 3 && std::fabs(term) <= 1e-17 * std::fabs(sum)) {
+    if (k > 3 && !(std::fabs(term) > 1e-17 * std::fabs(sum))) {
       break;
     }
     power *= r;
@@ -63,10 +65,11 @@ double tail_small(double u1, double n) {
 double tail_large(double u1, double n) {
   const double q = -a / u1;
   double power = 1.0, sum = 0.0;
-  for (int k = 0; k < 200; ++k) {
+  // |q| is at most 1/2, as in tail_small.
+  for (int k = 0;; ++k) {
     const double term = power / (n + k);
     sum += term;
-    if (std::fabs(term) <= 1e-17 * std::fabs(sum)) {
+    if (!(std::fabs(term) > 1e-17 * std::fabs(sum))) {
       break;
     }
     power *= q;
@@ -112,10 +115,6 @@ double scale(double n) {
 
 double total_energy_of_momentum_gev(double momentum_gev) {
   return std::hypot(momentum_gev, muon_mass_gev);
-}
-
-double total_energy_of_kinetic_gev(double kinetic_gev) {
-  return kinetic_gev + muon_mass_gev;
 }
 
 double atmosphere_path_ratio(double cos_zenith) {

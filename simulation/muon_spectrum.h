@@ -16,7 +16,6 @@ constexpr double muon_mass_gev = 0.1056583755;
 constexpr double spectrum_fit_lowest_gev = 0.5;
 
 double total_energy_of_momentum_gev(double momentum_gev);
-double total_energy_of_kinetic_gev(double kinetic_gev);
 
 // D(theta): the path from the ground to the muons' production height along
 // the zenith angle, over the vertical one, for a spherical Earth.

@@ -138,9 +138,6 @@ double zenith_cosine_of(const sky_sampler &s, double uniform) {
 }
 
 double energy_of(const sky_sampler &s, double uniform) {
-  if (s.sky.law == sky_law::cos_power) {
-    return HUGE_VAL;
-  }
   // ln of the share above the energy drawn, from 0 down; beyond the table's
   // last (fewer than one muon in 1e10), its highest energy.
   const double place = std::log1p(-uniform) / s.log_above_last;
@@ -423,11 +420,9 @@ double box_firing_area(const layer &l, const tilt &lean, const sky_model &sky,
   std::vector<double> levels[3];
   for (int i = 0; i < 3; ++i) {
     levels[i] = {0.0};
-    if (min_path_cm > 0.0) {
-      const double edge = size[i] / min_path_cm;
-      levels[i].push_back(edge);
-      levels[i].push_back(-edge);
-    }
+    const double edge = size[i] / min_path_cm;
+    levels[i].push_back(edge);
+    levels[i].push_back(-edge);
   }
   // The order of the whole ring's integral: pieces far smaller are done
   // when they are known to a share of it.
@@ -440,7 +435,8 @@ double box_firing_area(const layer &l, const tilt &lean, const sky_model &sky,
       u[i] = std::fabs(s * parts[i].radial * std::cos(phi - parts[i].phase) +
                        c * parts[i].vertical);
       side[i] = size[i] - min_path_cm * u[i];
-      if (!(side[i] > 0.0) && !(i == 2 && size[2] == 0.0)) {
+      // Every box has a thickness where a least path is asked for.
+      if (!(side[i] > 0.0)) {
         return 0.0;
       }
     }

@@ -43,8 +43,8 @@ struct sky_sampler {
 
 sky_sampler sampler_of(const sky_model &sky);
 
-// The zenith cosine, and under the spectrum the total energy in GeV, that a
-// uniform draw on [0, 1) gives.
+// The zenith cosine, and under the spectrum (whose sampler alone holds
+// energies) the total energy in GeV, that a uniform draw on [0, 1) gives.
 double zenith_cosine_of(const sky_sampler &s, double uniform);
 double energy_of(const sky_sampler &s, double uniform);
 

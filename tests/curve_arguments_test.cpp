@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -62,6 +63,61 @@ const refusal_case refusals[] = {
     {{"--sky", "spectrum", "--overburden", "rock:1e5", "5"},
      "overburden 'rock:1e5' is more than 1e5 g/cm^2",
      "overburden"},
+    {{"--sky", "spectrum", "--overburden", "rock", "5"},
+     "overburden 'rock' is not MATERIAL:THICKNESS",
+     "overburden"},
+    {{"--sky", "spectrum", "--overburden", "rock:", "5"},
+     "overburden 'rock:' has no THICKNESS above 0",
+     "overburden"},
+    {{"--sky", "spectrum", "--overburden", "rock:g", "5"},
+     "overburden 'rock:g' has no THICKNESS above 0",
+     "overburden"},
+    // Grams are not centimetres: 1e5 g/cm^2 of rock is fine, 1e5 cm not.
+    {{"--sky", "spectrum", "--overburden", "rock:1e5g", "--overburden",
+      "rock:1e-3", "--overburden", "lead:1", "--overburden", "water:1",
+      "--overburden", "iron:1", "5"},
+     "overburden 'iron:1' is one too many: at most 4 slabs lie above the "
+     "telescope",
+     "overburden"},
+    {{"--sky", "spectrum", "--exponent", "1.5", "5"},
+     "exponent '1.5' is not a spectrum index from 2 to 5",
+     "exponent"},
+    {{"--sky", "spectrum", "--intensity", "70", "5"},
+     "--sky spectrum gives the sky's flux itself",
+     "sky"},
+    {{"--sky", "spectrum", "--absorber", "lead", "5"},
+     "absorber 'lead' is not MATERIAL:WxLxT@DEPTH[,DX,DY] or MATERIAL:T@DEPTH, "
+     "the material one of lead,",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "marble:2@1", "5"},
+     "absorber 'marble:2@1' is not MATERIAL",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:3", "5"},
+     "absorber 'lead:3' is not MATERIAL:WxLxT@DEPTH",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:thick@1", "5"},
+     "absorber 'lead:thick@1' is not MATERIAL:WxLxT@DEPTH",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:2@deep", "5"},
+     "absorber 'lead:2@deep' is not MATERIAL:WxLxT@DEPTH",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:-1@1", "5"},
+     "absorber 'lead:-1@1' has no THICKNESS and DEPTH from 0 to 1e6 cm",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:2e6@1", "5"},
+     "absorber 'lead:2e6@1' has no THICKNESS",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:1@-1", "5"},
+     "absorber 'lead:1@-1' has no THICKNESS",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:1@2e6", "5"},
+     "absorber 'lead:1@2e6' has no THICKNESS",
+     "absorber"},
+    {{"--sky", "spectrum", "--absorber", "lead:0@1", "--absorber", "lead:0@1",
+      "--absorber", "lead:0@1", "--absorber", "lead:0@1", "--absorber",
+      "lead:0@1", "--absorber", "lead:0@1", "--absorber", "lead:0@2", "5"},
+     "absorber 'lead:0@2' is one too many: at most 6 absorbers",
+     "absorber"},
     {{"--sky", "spectrum", "--absorber", "lead:20x20x3@-1", "5"},
      "absorber 'lead:20x20x3@-1' is not MATERIAL:WxLxT@DEPTH",
      "absorber"},
@@ -118,6 +174,8 @@ const refusal_case refusals[] = {
     {{"--exponent", "1e300", "5"}, "exponent '1e300'", "exponent"},
     {{"--exponent", "nan", "5"}, "exponent 'nan'", "exponent"},
     {{"--help=x", "5"}, "option '--help' takes no value", ""},
+    // No name begins every option's, the other command's taken for none.
+    {{"--=5", "5"}, "option '--=5' is ambiguous: --law, --muons,", ""},
     {{"--version=", "5"}, "option '--version' takes no value", ""},
     {{"5", "nan"}, "distance 'nan' is not a finite number", "distances"},
     {{"--", "-inf,5"}, "distance '-inf' is not a finite number", "distances"},
@@ -324,6 +382,10 @@ const refusal_case refusals[] = {
     {{"--method", "integral", "0:2e6:1e6"},
      "--method integral needs distances from 0 to 1e6 cm (distance 2e+06)",
      "method"},
+    // Thick layers are refused at the first tilt; the others change nothing.
+    {{"--method", "integral", "--paddles", "5x5x1", "--tilt", "0,30", "5"},
+     "--method integral needs thin layers",
+     "method"},
     {{"--method", "integral", "--layer", "10x31@2", "2"},
      "--method integral needs the layers at different depths, or all at one",
      "method"},
@@ -379,6 +441,11 @@ const accepted_case acceptances[] = {
     {{"--paddles", "5x5x1", "--layer", "5x5x1@0,1,-1", "1"}, {1}},
     {{"--detection", "0,1", "--noise", "0,1e6", "--window", "0", "3"}, {3}},
     {{"--paddles", "5x5x1", "--min-path", "0.5", "3"}, {3}},
+    {{"--sky", "cos", "--exponent", "10", "5"}, {5}},
+    {{"--sky", "spectrum", "--exponent", "2", "--altitude", "0", "--overburden",
+      "rock:1e5g", "5"},
+     {5}},
+    {{"--sky", "spectrum", "--exponent", "5", "--altitude", "4000", "5"}, {5}},
 };
 
 class accepts : public testing::TestWithParam<accepted_case> {};
@@ -423,9 +490,13 @@ TEST(curve_arguments, tilt_or_exponent_alone_means_the_flux_law) {
   EXPECT_EQ(check_curve_option("help", ""), "unknown option '--help'");
   // The page checks velmora-fit's own options with the same code.
   EXPECT_EQ(check_curve_option("background", "free"), "");
-  EXPECT_EQ(check_curve_option("background", "lots")
-                .rfind("background 'lots' is not free or a rate", 0),
-            0U);
+  for (const char *rate : {"lots", "-1", "7e10"}) {
+    EXPECT_EQ(check_curve_option("background", rate)
+                  .rfind("background '" + std::string(rate) +
+                             "' is not free or a rate",
+                         0),
+              0U);
+  }
 }
 
 // The stack is put together from the top down, and the CSV names it so
@@ -505,6 +576,12 @@ TEST(curve_run, tells_the_share_done) {
     shares.push_back(share_done(exact));
   }
   EXPECT_EQ(shares, std::vector<double>({0, 1}));
+  // Stopped, it gives up before its first distance, with no rows.
+  const std::atomic<bool> stopped{true};
+  curve_run abandoned = start_curve_run(
+      read({"--method", "integral", "--law", "cos_squared", "5"}).arguments);
+  EXPECT_EQ(group_rows(abandoned.plan, 0, abandoned.tallies.data(), &stopped),
+            "");
 }
 
 // Guards against a rate's error that leaves out a pass, or takes the
@@ -706,6 +783,75 @@ TEST(fit_run, fits_counts_made_from_the_curve) {
   }
 }
 
+// Guards against a fit under the spectrum whose model is not the curve's
+// (the air or a slab of the overburden left out, or the index read as a
+// cos^N exponent), and against a report that scales the implied intensity
+// or names the sky otherwise than the normalisation found: counts of an
+// hour at each tilt made from velmora-curve's exact rates behind two slabs
+// at 500 m, fitted back to A = 1 and the paper's index.
+TEST(fit_run, fits_spectrum_counts_made_from_the_curve) {
+  const std::vector<std::string> sky = {
+      "--sky",    "spectrum",   "--overburden", "concrete:30", "--overburden",
+      "rock:10g", "--altitude", "500",          "--require",   "1+2"};
+  std::vector<std::string> words = {"--method", "integral", "--tilt",
+                                    "0:90:30"};
+  words.insert(words.end(), sky.begin(), sky.end());
+  words.push_back("20");
+  std::string csv = "tilt_deg,distance_cm,coincidences,live_time_s\n";
+  for (const auto &row : curve_rows(words)) {
+    csv += row.at("tilt_deg") + ",20," +
+           std::to_string(
+               std::llround(std::stod(row.at("rate_per_minute")) * 60)) +
+           ",3600\n";
+  }
+  const fit_run run = fitted(sky, csv);
+  EXPECT_NEAR(run.result.flux, 1.0, 2e-3);
+  EXPECT_NEAR(run.result.exponent, paper_index, 5e-3);
+  const std::string report = fit_report(run);
+  const auto after = [&](const std::string &text) {
+    const std::size_t at = report.find(text);
+    EXPECT_NE(at, std::string::npos) << text << '\n' << report;
+    return at == std::string::npos ? NAN
+                                   : std::stod(report.substr(at + text.size()));
+  };
+  // 30 cm of concrete at 2.3 g/cm^3; the standard atmosphere's 95461 Pa at
+  // 500 m over g0.
+  EXPECT_NE(report.find("\nsky: the muon spectrum of Shukla and Sankrith "
+                        "(2018) under 973 g/cm^2 of air, below concrete of 69 "
+                        "g/cm^2 and rock of 10 g/cm^2; background: none\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NEAR(after("\nnormalisation A of the spectrum = "), 1.0, 2e-3);
+  // The PDG's 70 m^-2 s^-1 sr^-1 at sea level, which the spectrum's fit to
+  // BESS puts 18% lower, a few percent more at 500 m.
+  EXPECT_NEAR(after("\nvertical intensity above 1 GeV/c = "), 70, 0.2 * 70);
+  // A threshold of little matter keeps the sky near cos^2, the slabs a
+  // muon crosses more of aslant raise it a little.
+  const double matching =
+      after("\nthe cos^N it matches best at the telescope's threshold: N = ");
+  EXPECT_GT(matching, 2.0);
+  EXPECT_LT(matching, 2.3);
+  EXPECT_NE(report.find(" the cos^N the fitted sky matches\n"),
+            std::string::npos);
+  // The CSV names the sky as the curve does, with A and its interval.
+  std::istringstream lines(fit_csv(run));
+  std::string header, row;
+  std::getline(lines, header);
+  std::getline(lines, row);
+  std::map<std::string, std::string> field;
+  std::istringstream names(header), values(row);
+  for (std::string name, value;
+       std::getline(names, name, ',') && std::getline(values, value, ',');) {
+    field[name] = value;
+  }
+  EXPECT_EQ(field["sky"], "spectrum@500m+concrete:69g+rock:10g");
+  EXPECT_EQ(field["require"], "1+2");
+  EXPECT_NEAR(std::stod(field["normalisation"]), 1.0, 2e-3);
+  EXPECT_LT(std::stod(field["normalisation_low"]), 1.0);
+  EXPECT_GT(std::stod(field["normalisation_high"]), 1.0);
+  EXPECT_NEAR(std::stod(field["matching_exponent"]), matching, 0.006);
+}
+
 // Guards against a fit that depends on how a lab split its log: rows that
 // repeat a setting, as hourly counts do, fit as their sums do, and share a
 // model.
@@ -766,7 +912,11 @@ TEST(curve_run, slab_of_no_thickness_changes_no_count) {
   const std::string without = counts({});
   EXPECT_EQ(counts({"--absorber", "lead:0@5"}), without);
   EXPECT_EQ(counts({"--absorber", "lead:10x31x0@5"}), without);
-  EXPECT_NE(counts({"--absorber", "lead:20@5"}), without);
+  const std::string behind_lead = counts({"--absorber", "lead:20@5"});
+  EXPECT_NE(behind_lead, without);
+  // Below the bottom, where the tracks that come up the axis meet it first.
+  EXPECT_EQ(counts({"--absorber", "lead:20@5", "--absorber", "lead:0@25"}),
+            behind_lead);
 }
 
 // The Monte Carlo draws its muons again where the fit lands far from where
@@ -793,6 +943,18 @@ TEST(fit_run, draws_again_three_times_at_most) {
   EXPECT_EQ(fit_models(run), fit_step::draw_again);
   EXPECT_EQ(run.drawn_at, run.result.exponent);
   EXPECT_GT(run.drawn_at, 3.5);
+  // Landing where it drew, it is taken.
+  EXPECT_EQ(fit_models(run), fit_step::done);
+  // Landing near, it is taken while the models' weighted error stays
+  // within a tenth of the data's; a thousand times the counts, whose error
+  // is 30 times smaller, put it beyond, and it draws again.
+  run.drawn_at -= 0.1;
+  EXPECT_EQ(fit_models(run), fit_step::done);
+  for (setting &s : run.problem.settings) {
+    s.coincidences *= 1000;
+  }
+  run.drawn_at -= 0.1;
+  EXPECT_EQ(fit_models(run), fit_step::draw_again);
   run.drawn_at = 2.0; // where the models were drawn
   run.redraws = 3;
   EXPECT_EQ(fit_models(run), fit_step::done);

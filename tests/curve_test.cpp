@@ -23,6 +23,14 @@ const std::string measured =
 // Two distances at one tilt through thick 5x5x1 paddles, what J = 1 and
 // N = 2 give in ten minutes.
 const std::string one_tilt = columns + "0,3,130,600\n0,10,32,600\n";
+// Rows at 0 and 45 degrees with counters of their own, two alike at 90, and
+// one there with a window where the others may have none.
+const std::string own_counters =
+    "tilt_deg,distance_cm,coincidences,live_time_s,detection,noise_hz,window_"
+    "ns\n"
+    "0,10,1490,600,,,\n0,10,1400,600,0.95;0.95,,\n45,10,1000,600,,20;20,\n"
+    "45,10,990,600,,,200\n90,10,150,600,,,\n90,10,140,600,,,\n90,10,145,600,,,"
+    "200\n";
 constexpr int timeout_ms = 60000;
 
 const char header[] =
@@ -400,6 +408,9 @@ const command_case cases[] = {
     {"fit_curve_option_begun", {fit, "--til", "30", "m.csv"},
      "velmora-fit: option '--til' could be velmora-curve's --tilt: write this command's "
      "option in full"},
+    {"fit_spectrum_intensity", {fit, "--sky", "spectrum", "--intensity", "m.csv"},
+     "velmora-fit: --intensity: with --sky spectrum the fit reports the vertical intensity "
+     "above 1 GeV/c beside the spectrum's normalisation"},
     // velmora-curve's --intensity takes a value; velmora-fit's fits one.
     {"fit_intensity_with_a_value", {fit, "--intensity", "70", "scan.csv"},
      "velmora-fit: --intensity takes no value here: it reports the fitted vertical intensity I "
@@ -424,6 +435,52 @@ const command_case cases[] = {
      {"\n  the row furthest from the model lies at the largest tilt, 90 degrees:\n"
       "  coincidences that no sky gives (air showers, correlated noise) may be\n"
       "  missing from the model: try --background free\n"}},
+    // Rows that give their own counters are settings of their own, but for
+    // those that repeat one; a background held leaves no hint of one after
+    // the warning.
+    {"fit_rows_with_their_own_counters",
+     {fit, "--noise", "10,10", "--window", "100", "--background", "0.5"}, "",
+     "velmora-fit: 7 rows at 6 settings from standard input; telescope 10x31|10x31@d:0:0\n", 0, {},
+     own_counters,
+     {"\ncounters: detection 1;1, noise 10;10 Hz, window 100 ns; 4 rows give their own\n"
+      "sky: cos^N of the zenith angle; background: 0.5 a minute, held\n",
+      "check the telescope, its detection probabilities and its noise\n\nthe naive fit",
+      "where 3 rows counted: no N fits them, and the naive fit keeps them\n"}},
+    {"fit_rows_with_their_own_counters_csv", {fit, "--csv", "--noise", "10,10", "--window", "100"},
+     "", "tilt_deg,", 0, {}, own_counters,
+     {",integral,10x31|10x31@d:0:0,1;1,10;10,100,cos^N,",
+      ",integral,10x31|10x31@d:0:0,0.95;0.95,10;10,100,cos^N,",
+      ",integral,10x31|10x31@d:0:0,1;1,10;10,200,cos^N,"}},
+    // N held and a background fitted: the background's interval is profiled.
+    {"fit_of_a_fixed_n_and_a_background", {fit, "--exponent", "2", "--background", "free"}, "",
+     "velmora-fit: 7 rows at 6 settings", 0, {}, own_counters,
+     {"\nexponent N = 2, fixed\nbackground B = 0.00 min^-1 (at its edge: it cannot be below 0)\n",
+      "\nintervals where -2 ln L rises by 1, the other parameters fitted anew\n"}},
+    // A background above 0 whose interval reaches 0 is not at its edge.
+    {"fit_of_a_background_near_0", {fit, "--paddles", "5x5", "--background", "free"}, "",
+     "velmora-fit: 7 settings", 0, {},
+     columns + "0,3,442,1800\n15,3,400,1800\n30,3,355,1800\n45,3,279,1800\n"
+               "60,3,189,1800\n75,3,135,1800\n90,3,105,1800\n",
+     {"\nbackground B = 0.3 min^-1\n  68% interval [at most 0.0, 2.3]; "}},
+    // No count at 85 degrees: the naive N runs to the top of its range.
+    {"fit_naive_at_its_edge", {fit}, "", "velmora-fit: 2 settings", 0, {},
+     columns + "0,10,1000,600\n85,10,0,600\n",
+     {"\ninfinitely narrow: N >= 30 (at the edge of 0 to 30), 68% interval [3, 30];\n"}},
+    // A poor fit of one tilt has no largest tilt to blame.
+    {"fit_poor_at_one_tilt", {fit}, "", "velmora-fit: 3 settings", 0, {},
+     columns + "0,3,1000,600\n0,10,1000,600\n0,30,1000,600\n",
+     {"check the telescope, its detection probabilities and its noise\n\n tilt azimuth"}},
+    // At sea level no air is named; a narrow telescope's naive N lies above
+    // the cos^N the spectrum matches.
+    {"fit_spectrum_at_sea_level", {fit, "--sky", "spectrum"}, "", "velmora-fit: 3 settings", 0,
+     {}, columns + "0,100,1000,600\n30,100,950,600\n60,100,100,600\n",
+     {"\nsky: the muon spectrum of Shukla and Sankrith (2018); background: none\n",
+      "\n  0.109 above the cos^N the fitted sky matches\n"}},
+    // Rows at one tilt that ask for different layers are settings apart.
+    {"fit_requirements_apart", {fit, "--layer", "10x31@5", "--exponent", "2"}, "",
+     "velmora-fit: 2 settings", 0, {},
+     "tilt_deg,distance_cm,coincidences,live_time_s,require\n0,10,1490,600,all\n"
+     "0,10,1600,600,2\n"},
     {"fit_two_files", {fit, "a.csv", "b.csv"},
      "velmora-fit: one file of measurements at a time, not 2"},
     {"fit_missing_file", {fit, "/nonexistent.csv"},
@@ -435,6 +492,10 @@ const command_case cases[] = {
      "tilt_deg,distance_cm,coincidences,live_time_s\n0,10,0,60\n"},
     // A paddle that detects nothing: no sky gives the counts.
     {"fit_of_a_blind_telescope", {fit, "--detection", "0,1"},
+     "velmora-fit: standard input:2: 1490 coincidences counted where the "
+     "telescope as described sees nothing", "", 2, {}, measured},
+    // A background held at 0 explains nothing either.
+    {"fit_of_a_blind_telescope_without_background", {fit, "--detection", "0,1", "--background", "0"},
      "velmora-fit: standard input:2: 1490 coincidences counted where the "
      "telescope as described sees nothing", "", 2, {}, measured},
     // Thick layers take the Monte Carlo, whose sample may only be too small.

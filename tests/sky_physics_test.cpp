@@ -6,6 +6,7 @@
 #include "simulation/muon_range.h"
 #include "simulation/muon_spectrum.h"
 #include "simulation/quadrature.h"
+#include "simulation/sky.h"
 #include "simulation/soft_component.h"
 #include "simulation/telescope.h"
 
@@ -72,6 +73,34 @@ TEST(muon_spectrum, published_figures) {
   EXPECT_LT(atmosphere_path_ratio(0.1), 10.0);
 }
 
+// Guards against a sky that gives muons where it has none: below the
+// muon's mass, from the horizon, or above a threshold no muon passes; and
+// against a sampler that draws off its table for the last draws.
+TEST(muon_spectrum, nothing_where_no_muon_is) {
+  EXPECT_EQ(muon_intensity_gev(0.9 * muon_mass_gev, 1.0), 0.0);
+  EXPECT_EQ(muon_intensity_gev(1.0, 0.0), 0.0);
+  EXPECT_EQ(intensity_above(1.0, 0.0), 0.0);
+  EXPECT_EQ(vertical_intensity_above(HUGE_VAL, paper_index), 0.0);
+  // The Monte Carlo fit weights each muon by d ln I / dn, less the
+  // normalisation's 1/(n - 1): here by central differences.
+  for (const double energy : {0.2, 5.0, 300.0}) {
+    for (const double c : {1.0, 0.3}) {
+      const double n = paper_index, h = 1e-5;
+      const double slope = (std::log(muon_intensity_gev(energy, c, n + h)) -
+                            std::log(muon_intensity_gev(energy, c, n - h))) /
+                               (2 * h) -
+                           1 / (n - 1);
+      EXPECT_NEAR(log_intensity_slope(energy, c), slope, 1e-7)
+          << energy << ", " << c;
+    }
+  }
+  sky_model sky;
+  sky.law = sky_law::spectrum;
+  sky.exponent = paper_index;
+  // Beyond the table's last share, its highest energy, 100 TeV.
+  EXPECT_EQ(energy_of(sampler_of(sky), 1.0 - 0x1p-53), 1e5);
+}
+
 TEST(muon_range, interpolation_keeps_the_table_and_fills_its_gaps) {
   const material all[] = {
       material::polyvinyltoluene,   material::lead,  material::iron,
@@ -106,6 +135,22 @@ TEST(muon_range, interpolation_keeps_the_table_and_fills_its_gaps) {
     }
   }
   EXPECT_TRUE(std::isnan(csda_range_g_cm2(material::lead, 1e3)));
+  EXPECT_TRUE(std::isnan(csda_range_g_cm2(material::lead, 1e-3)));
+}
+
+// Guards against a threshold below the table's first row that jumps, or
+// grows with the thickness otherwise than a slow muon's range does: no
+// energy to cross nothing, and below 10 MeV the range as E^1.7 to E^1.8
+// (Bragg-Kleeman), carried on from the first row.
+TEST(muon_range, below_the_table_the_range_is_a_power) {
+  EXPECT_EQ(kinetic_energy_to_cross_gev(material::lead, 0.0), 0.0);
+  const double first = table_of(material::lead).range_g_cm2[0];
+  EXPECT_NEAR(kinetic_energy_to_cross_gev(material::lead, first * 0.999999),
+              0.010, 1e-7);
+  const double ratio = kinetic_energy_to_cross_gev(material::lead, first / 2) /
+                       kinetic_energy_to_cross_gev(material::lead, first / 4);
+  EXPECT_GT(ratio, std::pow(2.0, 1 / 1.8));
+  EXPECT_LT(ratio, std::pow(2.0, 1 / 1.7));
 }
 
 TEST(altitude, standard_atmosphere) {
@@ -142,6 +187,26 @@ TEST(soft_component, published_figures) {
                       soft_electron_intensity_above(r.energy_gev),
                   r.photons_per_electron, 1e-12);
     }
+  }
+  // Outside 10 MeV to 1 GeV the end segments' powers: a decade above 1 GeV
+  // takes 0.2/6 again, a decade below 10 MeV gives 30/6 again.
+  EXPECT_NEAR(soft_electron_intensity_above(10.0), 0.2 * 0.2 / 6, 1e-15);
+  EXPECT_NEAR(soft_electron_intensity_above(0.001), 30.0 * 30.0 / 6, 1e-11);
+  // Through a horizontal surface, I cos^N(theta) cos(theta) over the upper
+  // hemisphere, here by Simpson's rule in cos(theta).
+  for (const double n : {2.0, 3.0}) {
+    const double vertical = 30.0 * (1.0 + 1.7);
+    constexpr int steps = 1000;
+    double sum = 0.0;
+    for (int k = 0; k <= steps; ++k) {
+      const double c = static_cast<double>(k) / steps;
+      sum += (k == 0 || k == steps ? 1
+              : k % 2 == 1         ? 4
+                                   : 2) *
+             std::pow(c, n + 1) / (3.0 * steps);
+    }
+    EXPECT_NEAR(soft_flux_above_m2_s(0.01, n),
+                2 * 3.14159265358979323846 * vertical * sum, 1e-9);
   }
   // A photon's mean free path is 9/7 X0: one such length of lead leaves 1/e.
   EXPECT_NEAR(soft_transmission(9.0 / 7.0 * 6.37, 6.37), std::exp(-1.0), 1e-15);

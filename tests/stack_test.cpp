@@ -4,6 +4,8 @@
 // direction, so the rate of lines that cross a set of boxes is the area
 // where their shadows overlap, weighted by the sky.
 #include "pass_runner.h"
+#include "simulation/muon_range.h"
+#include "simulation/muon_spectrum.h"
 #include "simulation/sky.h"
 #include "simulation/telescope.h"
 
@@ -289,10 +291,27 @@ TEST(box_firing_area, matches_the_integral_over_the_sky) {
         << c.box.width_cm << "x" << c.box.length_cm << "x" << c.box.thickness_cm
         << " tilted " << c.lean.angle_deg << ", least path " << c.min_path_cm;
   }
+  // A 1 cm slab and a least path of 2 cm: the tracks steeper than 60
+  // degrees are all too short, those just below it all long enough, a
+  // jump the midpoint rule above blurs. The shrunk box's shadow integrated
+  // by Simpson's rule from 60 degrees (200 steps in each angle) gives
+  // 17.4481978.
+  EXPECT_NEAR(box_firing_area(slab(10, 31, 1, 0, 0, -1), {0, 0}, 2, 2),
+              17.4481978, 1e-6);
   // No least path: every muon through the box.
   const layer box = slab(4, 9, 3, 0, 0, -3);
   EXPECT_EQ(box_firing_area(box, {60, 120}, 3.5, 0),
             box_flux_area(box, {60, 120}, 3.5));
+  // Under the spectrum, an overburden of next to nothing stops no muon: the
+  // faces take the sky's own law.
+  sky_model open;
+  open.law = sky_law::spectrum;
+  open.exponent = paper_index;
+  sky_model covered = open;
+  covered.overburden_count = 1;
+  covered.overburden[0] = {material::standard_rock, 1e-9};
+  const double bare = box_flux_area(box, {60, 120}, open);
+  EXPECT_NEAR(box_firing_area(box, {60, 120}, covered, 0), bare, 1e-6 * bare);
 }
 
 struct stack_case {
