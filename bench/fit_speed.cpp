@@ -36,7 +36,7 @@ void fit_of_a_log(benchmark::State &state) {
   std::vector<std::string> words = {"velmora-fit"};
   std::vector<char *> argv = {words[0].data(), nullptr};
   const fit_command command = read_fit_command(1, argv.data());
-  for (auto _ : state) {
+  for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
     std::istringstream in(csv);
     fit_run run;
     start_fit(command, in, "log", run);

@@ -728,18 +728,26 @@ std::string fit_csv(const fit_run &run) {
   for (std::size_t i = 0; i < p.settings.size(); ++i) {
     const setting &s = p.settings[i];
     const counters &c = counters_of(p, s);
-    csv +=
-        shortest(s.tilt_deg) + "," + shortest(s.tilt_azimuth_deg) + "," +
-        shortest(s.distance_cm) + "," + s.require_text + "," +
-        shortest(s.coincidences) + "," + shortest(s.live_time_s) + "," +
-        found(s.coincidences / s.live_time_s * seconds_per_minute) + "," +
-        found(std::sqrt(std::max(s.coincidences, 1.0)) / s.live_time_s *
-              seconds_per_minute) +
-        "," + found(model_per_minute(run, i)) + "," +
-        (n.valid ? found(naive_hz(n, s) * seconds_per_minute) : std::string()) +
-        "," + fitted + per_layer(c.detection, p.scope.count) + "," +
-        per_layer(c.noise_hz, p.scope.count) + "," + window_text(c) +
-        background;
+    const auto field = [&csv](const std::string &text) {
+      csv += text;
+      csv += ',';
+    };
+    field(shortest(s.tilt_deg));
+    field(shortest(s.tilt_azimuth_deg));
+    field(shortest(s.distance_cm));
+    field(s.require_text);
+    field(shortest(s.coincidences));
+    field(shortest(s.live_time_s));
+    field(found(s.coincidences / s.live_time_s * seconds_per_minute));
+    field(found(std::sqrt(std::max(s.coincidences, 1.0)) / s.live_time_s *
+                seconds_per_minute));
+    field(found(model_per_minute(run, i)));
+    field(n.valid ? found(naive_hz(n, s) * seconds_per_minute) : std::string());
+    csv += fitted;
+    field(per_layer(c.detection, p.scope.count));
+    field(per_layer(c.noise_hz, p.scope.count));
+    csv += window_text(c);
+    csv += background;
   }
   return csv;
 }

@@ -224,7 +224,7 @@ std::string check_integral(reading &r, const options_given & /*given*/,
   option = "method";
   if (a.method == curve_method::integral) {
     for (const double d : a.distances_cm) {
-      std::string problem = "";
+      std::string problem;
       for (const double tilt_deg : a.tilts_deg) {
         problem = problem.empty()
                       ? integral_refusal(a.scope, d, a.sky, tilt_deg)

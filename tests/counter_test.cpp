@@ -148,7 +148,7 @@ TEST(accidental_rate, matches_a_toy_counter) {
   }
 }
 
-struct leading_case {
+struct leading_case { // NOLINT(clang-analyzer-optin.performance.Padding)
   const char *name;
   int layers;
   requirement rule;

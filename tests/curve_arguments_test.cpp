@@ -592,9 +592,11 @@ TEST(curve_run, rate_error_is_the_spread_over_seeds) {
   constexpr int seeds = 60;
   const char *const require[] = {"2", "3", "2+3"};
   const std::string header = curve_header;
-  const auto error_column = static_cast<std::size_t>(
-      std::count(header.begin(),
-                 header.begin() + header.find("rate_error_per_minute"), ','));
+  const auto error_column = static_cast<std::size_t>(std::count(
+      header.begin(),
+      header.begin() +
+          static_cast<std::ptrdiff_t>(header.find("rate_error_per_minute")),
+      ','));
   std::vector<double> sum(3), squares(3), stated(3);
   for (int seed = 1; seed <= seeds; ++seed) {
     curve_run run = start_curve_run(

@@ -44,8 +44,12 @@ inline toy_counts run_toy_counter(const toy_counter &c, const requirement &r,
       return;
     }
     std::exponential_distribution<double> gap(rate);
-    for (double t = gap(random); t < seconds; t += gap(random)) {
+    // The arrival times grow by a drawn gap each: a running sum, not a
+    // loop counter.
+    double t = gap(random);
+    while (t < seconds) {
       each(t);
+      t += gap(random);
     }
   };
   for (std::uint32_t set = 1; set < c.crossing_hz.size(); ++set) {
