@@ -78,12 +78,13 @@ double tail_large(double u1, double n) {
 }
 
 // The same by quadrature, for any n above 1: with u = u1 / t it is
-// u1^(1-n) times the integral over t in (0, 1] of t^(n-2) / (u1 + a t),
-// whose only trouble, at t = 0 for n below 2, the tanh-sinh rule takes.
+// u1^(1-n) times the integral over t in (0, 1] of t^(n-1) / (u1 + a t)
+// (du = -u1 dt / t^2), whose only trouble, a power not smooth at t = 0
+// for n below 2, the tanh-sinh rule takes.
 double tail_by_quadrature(double u1, double n) {
   return std::pow(u1, 1.0 - n) *
          tanh_sinh(
-             [&](double t) { return std::pow(t, n - 2.0) / (u1 + a * t); }, 0.0,
+             [&](double t) { return std::pow(t, n - 1.0) / (u1 + a * t); }, 0.0,
              1.0, 1e-14);
 }
 
