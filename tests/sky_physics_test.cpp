@@ -23,11 +23,13 @@ double relative(double value, double reference) {
 
 // The spectrum integrated by quadrature, independently of the closed form:
 // with E = (E0 + threshold) / u - E0 the integral over u in (0, 1] is smooth.
-double intensity_by_quadrature(double threshold_gev) {
+double intensity_by_quadrature(double threshold_gev,
+                               double index = paper_index) {
   const double start = 4.29 + threshold_gev;
   return tanh_sinh(
-      [start](double u) {
-        return muon_intensity_gev(start / u - 4.29, 1.0) * start / (u * u);
+      [start, index](double u) {
+        return muon_intensity_gev(start / u - 4.29, 1.0, index) * start /
+               (u * u);
       },
       0.0, 1.0, 1e-15);
 }
@@ -42,6 +44,16 @@ TEST(muon_spectrum, closed_form_integral_matches_quadrature) {
                        intensity_by_quadrature(threshold)),
               1e-9)
         << threshold;
+  }
+  // Indices the fit may take within 1e-3 of a whole number, where the
+  // closed form's series give way to quadrature.
+  for (const double index : {2.0, 3.0, 3.9995, 5.0}) {
+    for (const double threshold : {0.2, 10.0, 1000.0, 3000.0}) {
+      EXPECT_LT(relative(vertical_intensity_above(threshold, index),
+                         intensity_by_quadrature(threshold, index)),
+                1e-9)
+          << "n " << index << " above " << threshold;
+    }
   }
 }
 
@@ -153,6 +165,27 @@ TEST(muon_range, below_the_table_the_range_is_a_power) {
   EXPECT_LT(ratio, std::pow(2.0, 1 / 1.7));
 }
 
+// Guards against the range carried past the tables' last row (100 GeV) by
+// another power than its inverse: a muon above it loses over 1 g/cm^2 no
+// less than the last rows' dE/dX, nor more than four times it (radiative
+// losses grow with the energy, to some three times the ionisation's in lead
+// at 1 TeV).
+TEST(muon_range, beyond_the_table_a_muon_loses_what_its_last_rows_give) {
+  for (material m :
+       {material::lead, material::standard_rock, material::polyvinyltoluene}) {
+    const range_table t = table_of(m);
+    const int last = t.size - 1;
+    const double per_gram = 1e-3 *
+                            (t.kinetic_mev[last] - t.kinetic_mev[last - 1]) /
+                            (t.range_g_cm2[last] - t.range_g_cm2[last - 1]);
+    for (const double energy : {150.0, 1000.0}) {
+      const double loss = energy - kinetic_after(m, energy, 1.0);
+      EXPECT_GT(loss, per_gram) << energy;
+      EXPECT_LT(loss, 4 * per_gram) << energy;
+    }
+  }
+}
+
 TEST(altitude, standard_atmosphere) {
   // U.S. Standard Atmosphere 1976: 101325 Pa at sea level, 22632.1 Pa at
   // the tropopause, 11 km geopotential (11019 m geometric), over g0.
@@ -171,6 +204,17 @@ TEST(altitude, standard_atmosphere) {
                              atmospheric_depth_g_cm2(2657.0), muon_mass_gev),
                      255.1),
             0.15);
+  // At half the sea level's depth, CAPRICE94's factors themselves: 1.5 for
+  // muons above 3 GeV, 5 below 2 GeV, their geometric mean between, each
+  // band weighted by its share of the sea-level intensity above 2.5 GeV.
+  const double half = sea_level_depth_g_cm2() / 2;
+  EXPECT_NEAR(altitude_intensity_ratio(half, 5.0), 1.5, 1e-12);
+  const double above_3 = intensity_above(3.0, 1.0);
+  const double above_2_5 = intensity_above(2.5, 1.0);
+  EXPECT_NEAR(altitude_intensity_ratio(half, 2.5),
+              (std::sqrt(5 * 1.5) * (above_2_5 - above_3) + 1.5 * above_3) /
+                  above_2_5,
+              1e-12);
 }
 
 TEST(soft_component, published_figures) {
@@ -188,6 +232,12 @@ TEST(soft_component, published_figures) {
                   r.photons_per_electron, 1e-12);
     }
   }
+  // Log-linear between air's critical energy and 1 GeV: halfway in log,
+  // halfway from 1.7 to 1.3.
+  const double halfway = std::sqrt(0.08792);
+  EXPECT_NEAR(soft_photon_intensity_above(halfway) /
+                  soft_electron_intensity_above(halfway),
+              1.5, 1e-12);
   // Outside 10 MeV to 1 GeV the end segments' powers: a decade above 1 GeV
   // takes 0.2/6 again, a decade below 10 MeV gives 30/6 again.
   EXPECT_NEAR(soft_electron_intensity_above(10.0), 0.2 * 0.2 / 6, 1e-15);
@@ -210,6 +260,25 @@ TEST(soft_component, published_figures) {
   }
   // A photon's mean free path is 9/7 X0: one such length of lead leaves 1/e.
   EXPECT_NEAR(soft_transmission(9.0 / 7.0 * 6.37, 6.37), std::exp(-1.0), 1e-15);
+}
+
+// Guards against a wrong energy an electron needs to cross the matter, or
+// radiation lengths counted wrong: under 1 cm of lead (11.35 g/cm^2, 1.78
+// X0) the electrons above 22.7 MeV, 2 MeV per g/cm^2, on the PDG's power
+// law between 10 and 100 MeV, each layer thin so that no photon converts,
+// attenuated as 9/7 X0 and under cos^2, by hand.
+TEST(soft_component, reaching_a_layer_under_lead) {
+  telescope scope = paddle_pair;
+  scope.absorbers[scope.absorber_count++] = {
+      material::lead,
+      {2 * absorber_across_cm, 2 * absorber_across_cm, 1.0, -absorber_across_cm,
+       -absorber_across_cm, 2}};
+  const double electrons =
+      30.0 * std::pow(2.27, std::log(6.0 / 30.0) / std::log(10.0));
+  const double expected = 2 * 3.14159265358979323846 / 4 * electrons * 60 /
+                          1e4 * std::exp(-7.0 / 9.0 * 11.35 / 6.37);
+  EXPECT_NEAR(soft_flux_reaching(scope, sky_model{}, 1, 0.0, 10.0), expected,
+              1e-12 * expected);
 }
 
 // The spectrum under `grams_cm2` of standard rock overhead.
