@@ -31,7 +31,8 @@ struct flat_slab {
 // values at even steps of its own, read by cubic interpolation within the
 // piece, to about 1e-12 of w(1). Behind matter w falls as a power of c
 // toward the horizon: there the pieces halve, from the first kink down to
-// 2^-40 of it, so that each is read to about 1e-11 of its own values.
+// 2^-40 of it, so that each is read to better than 1e-7 of its own values
+// (measured: 5e-8 near c = 1e-3), still about 1e-12 of w(1).
 struct zenith_weight {
   std::vector<double> kinks;  // ascending, in (0, 1)
   std::vector<double> breaks; // of the pieces: 0, ..., 1, the kinks among
