@@ -1,5 +1,6 @@
 #include "integral/exact_rates.h"
 #include "integral/gauss_legendre.h"
+#include "integral/moments.h"
 #include "integral/zenith_rings.h"
 #include "simulation/counter.h"
 #include "simulation/matter.h"
@@ -16,25 +17,6 @@ namespace {
 constexpr double pi = 3.14159265358979323846;
 // Each rectangle's integrals to this share of themselves.
 constexpr double tolerance = 1e-10;
-
-// The integrals over a rectangle of the weight times 1, kx, ky and kx ky.
-struct moments {
-  double m[4];
-};
-
-moments operator+(const moments &a, const moments &b) {
-  return {{a.m[0] + b.m[0], a.m[1] + b.m[1], a.m[2] + b.m[2], a.m[3] + b.m[3]}};
-}
-moments operator-(const moments &a, const moments &b) {
-  return {{a.m[0] - b.m[0], a.m[1] - b.m[1], a.m[2] - b.m[2], a.m[3] - b.m[3]}};
-}
-moments operator*(const moments &a, double f) {
-  return {{a.m[0] * f, a.m[1] * f, a.m[2] * f, a.m[3] * f}};
-}
-double magnitude(const moments &a) {
-  return std::max({std::fabs(a.m[0]), std::fabs(a.m[1]), std::fabs(a.m[2]),
-                   std::fabs(a.m[3])});
-}
 
 // The weight of the lines of slope k: the sky's intensity along them times
 // the area across them of a unit of depth-0 plane, per d^2k.

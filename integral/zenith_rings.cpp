@@ -1,5 +1,7 @@
 #include "integral/zenith_rings.h"
+
 #include "integral/gauss_legendre.h"
+#include "integral/moments.h"
 #include "simulation/sky.h"
 
 #include <algorithm>
@@ -12,22 +14,6 @@ constexpr double pi = 3.14159265358979323846;
 // Each piece's integrals to this share of themselves, or to what the
 // slopes of its lines allow (zenith_moments).
 constexpr double least_tolerance = 1e-10;
-
-// Integrals of 1, kx, ky and kx ky, times a weight.
-struct four {
-  double m[4];
-};
-
-four operator+(const four &a, const four &b) {
-  return {{a.m[0] + b.m[0], a.m[1] + b.m[1], a.m[2] + b.m[2], a.m[3] + b.m[3]}};
-}
-four operator*(const four &a, double f) {
-  return {{a.m[0] * f, a.m[1] * f, a.m[2] * f, a.m[3] * f}};
-}
-double magnitude(const four &a) {
-  return std::max({std::fabs(a.m[0]), std::fabs(a.m[1]), std::fabs(a.m[2]),
-                   std::fabs(a.m[3])});
-}
 
 struct rectangle {
   double kx0, kx1, ky0, ky1;
@@ -64,7 +50,7 @@ double rising_with_angle(double x, double y) {
 // Over an arc, the integrals of 1, r cos(phi), r sin(phi) and r^2 cos(phi)
 // sin(phi) are the turn and the changes of y, -x and y^2 / 2 between its
 // ends.
-four circle_in(double radius, const rectangle &r) {
+moments circle_in(double radius, const rectangle &r) {
   struct point {
     double order, x, y;
   };
@@ -97,11 +83,11 @@ four circle_in(double radius, const rectangle &r) {
   // as its point across from the touch tells.
   if (n < 2) {
     const double x = n == 0 ? radius : -at[0].x, y = n == 0 ? 0.0 : -at[0].y;
-    return holds(r, x, y) ? four{{2 * pi, 0.0, 0.0, 0.0}} : four{};
+    return holds(r, x, y) ? moments{{2 * pi, 0.0, 0.0, 0.0}} : moments{};
   }
   sort_few(at, n,
            [](const point &p, const point &q) { return p.order < q.order; });
-  four sum{};
+  moments sum{};
   for (int i = 0; i < n; ++i) {
     const point &p = at[i], &q = at[(i + 1) % n];
     // Counterclockwise from p to q: less than half a turn where p x q > 0.
@@ -129,7 +115,8 @@ four circle_in(double radius, const rectangle &r) {
     const double turn = cross == 0.0  ? pi
                         : cross < 0.0 ? std::atan2(cross, along) + 2 * pi
                                       : std::atan2(cross, along);
-    sum = sum + four{{turn, q.y - p.y, p.x - q.x, (q.y * q.y - p.y * p.y) / 2}};
+    sum = sum +
+          moments{{turn, q.y - p.y, p.x - q.x, (q.y * q.y - p.y * p.y) / 2}};
   }
   return sum;
 }
@@ -156,8 +143,8 @@ ring_point on_ring(const sky_frame &f, double c, double s, double psi) {
 // halves where they do not. Each half turn or less is taken in t = tan((psi -
 // middle) / 2), from -1 to 1 at most, whose cosine and sine are rational:
 // no call of sin and cos at every point.
-four along_arc(const sky_frame &f, double c, double s, double from, double to,
-               double tolerance, int depth) {
+moments along_arc(const sky_frame &f, double c, double s, double from,
+                  double to, double tolerance, int depth) {
   const double middle = (from + to) / 2;
   if (to - from > pi) {
     return along_arc(f, c, s, from, middle, tolerance, depth) +
@@ -166,7 +153,7 @@ four along_arc(const sky_frame &f, double c, double s, double from, double to,
   const double cm = std::cos(middle), sm = std::sin(middle);
   const double reach = std::tan((to - from) / 4);
   const auto rule_sum = [&](const auto &r) {
-    four sum{};
+    moments sum{};
     for (std::size_t i = 0; i < r.x.size(); ++i) {
       const double t = reach * r.x[i];
       const double q = 1.0 / (1.0 + t * t);
@@ -175,20 +162,20 @@ four along_arc(const sky_frame &f, double c, double s, double from, double to,
           on_ring(f, c, s, cm * cosine - sm * sine, sm * cosine + cm * sine);
       const double kx = -p.u[0] / p.u[2], ky = -p.u[1] / p.u[2];
       const double g = std::fabs(p.u[2]) * r.w[i] * 2.0 * q;
-      sum = sum + four{{g, g * kx, g * ky, g * kx * ky}};
+      sum = sum + moments{{g, g * kx, g * ky, g * kx * ky}};
     }
     return sum * reach;
   };
-  const auto agree = [&](const four &low, const four &high) {
+  const auto agree = [&](const moments &low, const moments &high) {
     return magnitude(high + low * -1.0) <=
            0.1 * tolerance * magnitude(high) + 1e-18;
   };
   // Five points and ten, and where they disagree ten and twenty.
-  const four ten = rule_sum(legendre<10>());
+  const moments ten = rule_sum(legendre<10>());
   if (agree(rule_sum(legendre<5>()), ten)) {
     return ten;
   }
-  const four twenty = rule_sum(legendre<20>());
+  const moments twenty = rule_sum(legendre<20>());
   if (depth == 0 || agree(ten, twenty)) {
     return twenty;
   }
@@ -196,8 +183,8 @@ four along_arc(const sky_frame &f, double c, double s, double from, double to,
          along_arc(f, c, s, middle, to, tolerance, depth - 1);
 }
 
-four ring_in(const sky_frame &f, double c, const rectangle &r,
-             double tolerance) {
+moments ring_in(const sky_frame &f, double c, const rectangle &r,
+                double tolerance) {
   const double s = std::sqrt((1.0 - c) * (1.0 + c));
   // Where the ring crosses the lines of the rectangle's sides, n.u = 0:
   // kx = x is u_x + x u_z = 0.
@@ -221,10 +208,10 @@ four ring_in(const sky_frame &f, double c, const rectangle &r,
   };
   if (n == 0) {
     return inside(0.0) ? along_arc(f, c, s, 0.0, 2 * pi, tolerance, 12)
-                       : four{};
+                       : moments{};
   }
   sort_few(at, n, [](double p, double q) { return p < q; });
-  four sum{};
+  moments sum{};
   for (int i = 0; i < n; ++i) {
     const double from = at[i], to = i + 1 < n ? at[i + 1] : at[0] + 2 * pi;
     if (to > from && inside((from + to) / 2)) {
@@ -234,7 +221,7 @@ four ring_in(const sky_frame &f, double c, const rectangle &r,
   return sum;
 }
 
-// The integral over [c1, c2] of each band's weight times the ring's four
+// The integral over [c1, c2] of each band's weight times the ring's moments
 // numbers, with c = c1 + (c2 - c1)(3 t^2 - 2 t^3) over t in [t0, t1]: the
 // ring's arcs grow as the square root of the distance from a cosine where
 // it first touches a side, which this makes smooth at both ends.
@@ -251,7 +238,7 @@ void add_piece(const Ring &ring, const weight_bands &bands, double c1,
       const double t = m + h * r.x[i];
       const double c = c1 + (c2 - c1) * t * t * (3.0 - 2.0 * t);
       const double stretch = 6.0 * (c2 - c1) * t * (1.0 - t) * h * r.w[i];
-      const four g = ring(c);
+      const moments g = ring(c);
       double next = 0.0; // the weight above the next level's threshold
       for (std::size_t a = levels; a-- > 0;) {
         const double above = weight_at(bands.levels[a], c);
@@ -396,7 +383,7 @@ band_moments plane_moments(const tilt &lean, const weight_bands &bands) {
                                     : 4 * a * std::acos(-a / b) +
                                           4 * std::sqrt((b - a) * (b + a)) -
                                           2 * pi * a;
-        return four{{whole, 0.0, 0.0, 0.0}};
+        return moments{{whole, 0.0, 0.0, 0.0}};
       },
       bands, 0.0, 1.0, {tilted}, least_tolerance);
 }
