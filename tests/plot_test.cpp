@@ -131,6 +131,10 @@ const command_case cases[] = {
     // The legend's title names what all curves share, each entry the rest.
     {"legend_title", {plot, tilt_csv}, "", "<?xml", 0, {}, "",
      {">10×31 cm pair, cos²θ law</text>", ">30 cm apart</text>"}},
+    // The spectrum's rows: named so, with no cos^N line beside a tilt scan.
+    {"spectrum", {plot}, "", "<?xml", 0, {},
+     header + "spectrum,10,1000,460,0.46,0.016,105.1,0\nspectrum,10,1000,360,0.36,0.015,80.2,30\n",
+     "the muon spectrum</text>"},
     {"log", {plot, figures_csv, "--log"}, "", "<?xml", 0, {}, "", ">0.01</text>"},
     {"labels", {plot, "--xlabel=d (cm)", "--ylabel", "ε(d)", figures_csv}, "", "<?xml", 0,
      {}, "", ">ε(d)</text>"},
