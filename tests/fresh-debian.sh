@@ -9,6 +9,16 @@
 # names, and DNS and the trust for TLS are this machine's own. With a
 # folder as its argument, leaves there the packages made in the root and
 # the page they hold, for checks outside it.
+#
+# With VELMORA_FRESH_CACHE naming a folder that persists between runs on one
+# machine, the roots take their Debian packages from it where the mirror
+# still offers the very same files (debootstrap and apt check every one
+# against the mirror's signed lists, and download only what is new), and
+# every compilation in the first root goes through ccache with its cache
+# there. What is installed, built and run stays the same; only repeated
+# downloads and compilations are saved. ccache is installed into the first
+# root for this, beside what README's commands install; none of the build's
+# packages depends on it.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 out=${1-}
@@ -24,8 +34,12 @@ cleanup() {
   if [ -n "$second" ]; then kill "$second" 2>/dev/null || true; fi
   wait
   for tree in "$root" "$installed"; do
-    if mountpoint -q "$tree/proc"; then umount "$tree/proc"; fi
-    # Never remove a tree that still has something mounted in it.
+    # What is mounted in the tree, the innermost first: /proc, the cache's
+    # folders, or debootstrap's own mounts when it was stopped midway.
+    awk -v tree="$tree/" 'index($2, tree) == 1 { print $2 }' /proc/mounts |
+      sort -r | while read -r mounted; do umount "$mounted" || true; done
+    # Never remove a tree that still has something mounted in it: the
+    # cache's folders would go with it.
     if ! grep -q " $tree/" /proc/mounts; then rm -rf "$tree"; fi
   done
 }
@@ -39,15 +53,29 @@ mirror=$(sed -n '/^URIs:/{s/^URIs: *\([^ ]*\).*/\1/p;q;}' \
   /etc/apt/sources.list 2>/dev/null)
 [ -n "$mirror" ] || { echo "fresh-debian: no mirror in the apt configuration" >&2; exit 1; }
 
+cache=${VELMORA_FRESH_CACHE-}
+debs=
+if [ -n "$cache" ]; then
+  mkdir -p "$cache/debs" "$cache/ccache"
+  cache=$(cd "$cache" && pwd)
+  debs=$cache/debs
+  # A package the mirror no longer offers is never taken again: those that
+  # came more than a month ago go (a file's change time is when it came;
+  # its modification time, the mirror's).
+  find "$debs" -name '*.deb' -ctime +30 -delete
+fi
+
 seconds() { date +%s; }
 # A minimal Debian 12 in the folder $1.
 # A root thrown away after the test: dpkg need not sync every file it
 # unpacks to the disk.
 bootstrap() {
-  debootstrap --variant=minbase bookworm "$1" "$mirror" >"$1.log" 2>&1 ||
-    { tail -n 20 "$1.log" >&2; rm -f "$1.log"; exit 1; }
+  debootstrap --variant=minbase ${debs:+--cache-dir="$debs"} bookworm "$1" "$mirror" \
+    >"$1.log" 2>&1 || { tail -n 20 "$1.log" >&2; rm -f "$1.log"; exit 1; }
   rm -f "$1.log"
   echo force-unsafe-io >"$1/etc/dpkg/dpkg.cfg.d/unsafe-io"
+  # apt's downloads kept with debootstrap's, under the names both give them.
+  if [ -n "$debs" ]; then mount --bind "$debs" "$1/var/cache/apt/archives"; fi
 }
 t0=$(seconds)
 bootstrap "$root"
@@ -68,7 +96,17 @@ fi
 mount -t proc proc "$root/proc"
 # What is committed, as a clone would bring it.
 git clone -q "$src" "$root/root/velmora"
-in_root() { chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 $node_ca sh -c "cd /root/velmora && $1"; }
+compiler_cache=
+if [ -n "$cache" ]; then
+  mkdir -p "$root/var/cache/velmora-ccache"
+  mount --bind "$cache/ccache" "$root/var/cache/velmora-ccache"
+  chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
+    sh -c 'apt-get update -q && apt-get install -y -q --no-install-recommends ccache' \
+    >"$root/ccache.log" 2>&1 || { tail -n 20 "$root/ccache.log" >&2; exit 1; }
+  compiler_cache="CCACHE_DIR=/var/cache/velmora-ccache CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache"
+fi
+# shellcheck disable=SC2086 # $node_ca and $compiler_cache: words of env
+in_root() { chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 $node_ca $compiler_cache sh -c "cd /root/velmora && $1"; }
 
 t0=$(seconds)
 dialogue=$(printf '5\n1000\n' | in_root './setup start' 2>"$root/setup.log") ||
