@@ -20,27 +20,41 @@
 # root for this, beside what README's commands install; none of the build's
 # packages depends on it.
 set -eu
+# In a mount namespace of the script's own: whatever it mounts goes with
+# it however it ends, even killed outright, and no folder of the cache can
+# stay mounted in a stray tree that someone later removes.
+if [ -z "${VELMORA_FRESH_NAMESPACE-}" ]; then
+  VELMORA_FRESH_NAMESPACE=1 exec unshare --mount --propagation private sh "$0" "$@"
+fi
 src=$(cd "$(dirname "$0")/.." && pwd)
 out=${1-}
 if [ -n "$out" ] && [ ! -d "$out" ]; then
   echo "fresh-debian: '$out' is not a folder" >&2
   exit 2
 fi
-root=$(mktemp -d "${TMPDIR:-/tmp}/velmora-fresh.XXXXXX")
-installed=$(mktemp -d "${TMPDIR:-/tmp}/velmora-installed.XXXXXX")
+# Their real paths, as /proc/mounts names what is mounted in them.
+root=$(cd "$(mktemp -d "${TMPDIR:-/tmp}/velmora-fresh.XXXXXX")" && pwd -P)
+installed=$(cd "$(mktemp -d "${TMPDIR:-/tmp}/velmora-installed.XXXXXX")" && pwd -P)
 
 second=
 cleanup() {
-  if [ -n "$second" ]; then kill "$second" 2>/dev/null || true; fi
+  # Every tree gets its turn, whatever fails in another.
+  set +e
+  # The second root's bootstrap ends on its own within a minute; stopping
+  # only its shell would leave debootstrap writing into the tree.
   wait
   for tree in "$root" "$installed"; do
     # What is mounted in the tree, the innermost first: /proc, the cache's
     # folders, or debootstrap's own mounts when it was stopped midway.
     awk -v tree="$tree/" 'index($2, tree) == 1 { print $2 }' /proc/mounts |
-      sort -r | while read -r mounted; do umount "$mounted" || true; done
+      sort -r | while read -r mounted; do umount "$mounted"; done
     # Never remove a tree that still has something mounted in it: the
     # cache's folders would go with it.
-    if ! grep -q " $tree/" /proc/mounts; then rm -rf "$tree"; fi
+    kept=
+    for point in proc var/cache/apt/archives var/cache/velmora-ccache; do
+      if mountpoint -q "$tree/$point"; then kept=1; fi
+    done
+    if [ -z "$kept" ] && ! grep -q " $tree/" /proc/mounts; then rm -rf "$tree"; fi
   done
 }
 trap cleanup EXIT
@@ -54,10 +68,19 @@ mirror=$(sed -n '/^URIs:/{s/^URIs: *\([^ ]*\).*/\1/p;q;}' \
 [ -n "$mirror" ] || { echo "fresh-debian: no mirror in the apt configuration" >&2; exit 1; }
 
 cache=${VELMORA_FRESH_CACHE-}
+if [ -n "$cache" ]; then
+  mkdir -p "$cache"
+  cache=$(cd "$cache" && pwd -P)
+  # One run at a time: debootstrap and apt download under the same names.
+  exec 9>"$cache/lock"
+  if ! flock -n 9; then
+    echo "fresh-debian: another run is using $cache; this one goes without it" >&2
+    cache=
+  fi
+fi
 debs=
 if [ -n "$cache" ]; then
   mkdir -p "$cache/debs" "$cache/ccache"
-  cache=$(cd "$cache" && pwd)
   debs=$cache/debs
   # A package the mirror no longer offers is never taken again: those that
   # came more than a month ago go (a file's change time is when it came;
@@ -100,8 +123,13 @@ compiler_cache=
 if [ -n "$cache" ]; then
   mkdir -p "$root/var/cache/velmora-ccache"
   mount --bind "$cache/ccache" "$root/var/cache/velmora-ccache"
+  # A compiler told apart by what it says of itself (-v), its Debian
+  # revision included: em++ is a script whose file stays the same when the
+  # clang under it changes.
   chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
-    sh -c 'apt-get update -q && apt-get install -y -q --no-install-recommends ccache' \
+    CCACHE_DIR=/var/cache/velmora-ccache \
+    sh -c 'apt-get update -q && apt-get install -y -q --no-install-recommends ccache &&
+      ccache --set-config compiler_check="%compiler% -v" && ccache --zero-stats' \
     >"$root/ccache.log" 2>&1 || { tail -n 20 "$root/ccache.log" >&2; exit 1; }
   compiler_cache="CCACHE_DIR=/var/cache/velmora-ccache CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache"
 fi
@@ -128,6 +156,12 @@ esac
 t0=$(seconds)
 in_root './setup test'
 echo "fresh-debian: ./setup test passed in $(($(seconds) - t0)) s"
+if [ -n "$cache" ]; then
+  # A fault that bypassed the cache would otherwise show only as time.
+  in_root 'ccache --print-stats' | awk -F '\t' '
+    $1 ~ /_cache_hit$/ { hits += $2 } $1 == "cache_miss" { misses += $2 }
+    END { printf "fresh-debian: compilations from the cache: %d of %d\n", hits, hits + misses }'
+fi
 
 # The packages made in the first root, installed with apt into a second
 # one: their dependencies must bring all that the commands and the module

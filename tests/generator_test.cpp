@@ -39,8 +39,8 @@ TEST(additive_generator, gives_the_sequence_of_glibc_rand) {
 }
 
 // The seeding alone, in a few values a seed: a fault there shows at once,
-// and the coverage build, which leaves the long comparison to the others,
-// still runs every seed's path.
+// and the builds that leave the long comparison to the release build (the
+// sanitizers', clang's and coverage's) still run every seed's path.
 TEST(additive_generator, is_seeded_as_glibc_rand) {
   for (const std::uint32_t seed : seeds) {
     std::srand(seed);
