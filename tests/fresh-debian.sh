@@ -36,7 +36,6 @@ fi
 root=$(cd "$(mktemp -d "${TMPDIR:-/tmp}/velmora-fresh.XXXXXX")" && pwd -P)
 installed=$(cd "$(mktemp -d "${TMPDIR:-/tmp}/velmora-installed.XXXXXX")" && pwd -P)
 
-second=
 cleanup() {
   # Every tree gets its turn, whatever fails in another.
   set +e
@@ -176,7 +175,6 @@ if [ -n "$out" ]; then
   cp "$root"/root/velmora/build/package/*.deb "$root/root/velmora/build/web/velmora.html" "$out/"
 fi
 wait "$second" || { echo "fresh-debian: the second root did not bootstrap" >&2; exit 1; }
-second=
 cp /etc/resolv.conf "$installed/etc/resolv.conf"
 cp "$root"/root/velmora/build/package/*.deb "$installed/root/"
 mount -t proc proc "$installed/proc"
